@@ -1,0 +1,15 @@
+// Finding the box among the system's HID interfaces, and letting it go again.
+#pragma once
+
+#include <cstdint>
+
+#include "device/device_record.h"
+
+constexpr std::uint16_t DEVICE_VENDOR_ID = 0x21B8;
+
+// Resets the record (closing a held box), then opens and queries the first interface that
+// carries the box's identity. DEV_OK, DEV_ERR_UNUSABLE (no list), DEV_ERR_NOT_FOUND, or the
+// failed query's result, in which case the box stays open for the caller to decide.
+std::int32_t FindDevice(DeviceRecord& record);
+// Closes the handle, frees the path and returns the record to the state in which no box is held.
+void CloseDevice(DeviceRecord& record);

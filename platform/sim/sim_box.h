@@ -1,0 +1,145 @@
+// A simulated VELTABOX world: the HID interfaces present, the boxes behind them, a clock, and a
+// log of everything that crossed the wire. Tests and the demo configure it; the sim backend of
+// the platform functions plays it.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+constexpr std::uint32_t FLASH_BASE = 0x08000000;
+constexpr std::uint32_t FLASH_SIZE = 128 * 1024;
+constexpr std::uint32_t FIRMWARE_BASE = 0x08003000;  // below: the bootloader's own area
+constexpr std::uint32_t INFO_PAGE = 0x0801FC00;
+constexpr std::uint32_t STEP_PACING_US = 20000;
+constexpr std::uint32_t ERASE_PACING_US = 40000;
+
+// Windows error codes, so that tests read the same numbers a user would see.
+constexpr std::uint32_t ERROR_FILE_NOT_FOUND = 2;
+constexpr std::uint32_t ERROR_ACCESS_DENIED = 5;
+constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;
+constexpr std::uint32_t ERROR_GEN_FAILURE = 31;
+constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;
+constexpr std::uint32_t ERROR_NO_MORE_ITEMS = 259;
+constexpr std::uint32_t ERROR_SEM_TIMEOUT = 121;
+constexpr std::uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
+
+struct Faults {
+    std::uint32_t failWriteNumber = 0;  // the k-th report written to the box fails (1-based; 0: none)
+    std::uint32_t failWriteError = ERROR_GEN_FAILURE;
+    bool infoRequestFails = false;        // HidD_GetInputReport fails
+    bool blockAnswerRefused = false;      // block answers carry status 0xFF ...
+    std::uint16_t blockErrorWord = 0;     // ... and this error word
+    bool blockAnswerNever = false;        // no block answer ever arrives
+    std::uint32_t pullOutAfterReport = 0; // pulled out right after the k-th report (0: never)
+    bool capsFail = false;                // HidP_GetCaps fails
+};
+
+struct Box {
+    std::uint16_t vendorId = 0x21B8;
+    std::uint16_t productId = 1;
+    bool bootloaderMode = true;
+    std::uint32_t bootloaderVersion = 0x00010200;
+    std::uint32_t firmwareVersion = 0x00010A00;  // in the information page, and reported in application mode
+    std::uint16_t appKind = 2;
+    std::uint16_t inputReportLength = 64;
+    std::uint16_t outputReportLength = 64;
+    Faults faults;
+
+    // State of the box itself.
+    std::vector<std::uint8_t> flash;  // FLASH_SIZE bytes from FLASH_BASE
+    bool present = true;
+    bool unlocked = false;
+    bool finished = false;
+    std::uint32_t writePosition = 0;
+    std::uint64_t busyUntilUs = 0;  // a flash command before this time is refused
+    std::uint32_t reportsReceived = 0;
+    std::uint8_t infoAnswer[64] = {};
+    std::deque<std::vector<std::uint8_t>> inputQueue;
+    std::vector<std::string> violations;  // every command the box refused, with the reason
+};
+
+enum class InterfaceKind {
+    Box,             // the box at `box`
+    OtherDevice,     // opens and answers with `vendorId`/`productId`
+    CannotOpen,      // CreateFileW fails (a device held exclusively by someone else)
+    AttributesFail,  // opens, but HidD_GetAttributes fails
+    NoDetailSize,    // the first detail call reports no size
+    DetailFails,     // the second detail call fails
+};
+
+struct Interface {
+    std::u16string path;
+    InterfaceKind kind = InterfaceKind::OtherDevice;
+    std::uint16_t vendorId = 0x046D;
+    std::uint16_t productId = 0xC077;
+    int box = -1;
+    bool present = true;
+};
+
+enum class Direction { Output, InputRead, InputRequested };
+
+struct WireEntry {
+    std::uint64_t timeUs = 0;
+    Direction direction = Direction::Output;
+    int box = -1;
+    std::vector<std::uint8_t> bytes;
+    bool ok = true;
+};
+
+struct World {
+    std::vector<Interface> interfaces;
+    std::vector<Box> boxes;
+    std::vector<WireEntry> wire;
+    std::vector<std::uint32_t> pauses;  // every SystemPause, in milliseconds
+    bool realTime = false;
+    bool listFails = false;
+    std::uint64_t virtualNowUs = 0;
+    std::uint64_t realStartUs = 0;
+    std::uint32_t lastError = 0;
+    int openHandles = 0;
+    int openLists = 0;
+    std::vector<std::u16string> opened;  // every path opened, in order
+    std::vector<std::u16string> removedPaths;  // interfaces pulled out, oldest first, not yet reported
+
+    // The backend's tables: handles and lists are small numbers that index them, so that a
+    // stale or foreign value is detected instead of being trusted.
+    struct OpenHandle {
+        std::size_t iface;
+        bool open;
+    };
+    std::vector<OpenHandle> handles;
+    std::map<std::intptr_t, std::vector<std::size_t>> lists;
+    std::intptr_t nextList = 0x40;
+};
+
+extern World g_world;
+
+// An empty world at time zero, virtual clock.
+void Reset();
+// A box with erased firmware area, a recognisable bootloader area and its information page.
+Box MakeBox(std::uint16_t productId = 1, bool bootloaderMode = true);
+// Adds the box and an interface for it; returns the box's index.
+int AddBox(const Box& box, const std::u16string& path);
+int AddBox(const Box& box);
+void AddOtherDevice(std::uint16_t vendorId, std::uint16_t productId, const std::u16string& path = u"");
+void AddInterface(InterfaceKind kind, const std::u16string& path = u"");
+
+// Microseconds since Reset(), on the virtual or the real clock.
+std::uint64_t NowUs();
+// Pulls the box out: its interface disappears and its handle's operations fail.
+void PullOut(int box);
+
+// The bytes of flash from `address`, `length` long.
+std::vector<std::uint8_t> FlashBytes(const Box& box, std::uint32_t address, std::uint32_t length);
+// Only the reports written (Direction::Output), in order.
+std::vector<WireEntry> OutputReports();
+
+// Handles one output report arriving at the box; false when the box refused it.
+void ReceiveReport(Box& box, const std::uint8_t* report, std::uint32_t length);
+
+}  // namespace sim

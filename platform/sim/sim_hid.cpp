@@ -1,0 +1,234 @@
+// The platform's HID and system functions, played against the simulated world.
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "platform/hid.h"
+#include "platform/sim/sim_box.h"
+#include "platform/system.h"
+
+namespace {
+
+using sim::g_world;
+
+using OpenHandle = sim::World::OpenHandle;
+
+constexpr DeviceHandle HANDLE_BASE = 0x100;
+
+bool Fail(std::uint32_t error) {
+    g_world.lastError = error;
+    return false;
+}
+
+OpenHandle* Lookup(DeviceHandle device) {
+    if (device < HANDLE_BASE) return nullptr;
+    const auto slot = static_cast<std::size_t>(device - HANDLE_BASE);
+    if (slot >= g_world.handles.size() || !g_world.handles[slot].open) return nullptr;
+    return &g_world.handles[slot];
+}
+
+sim::Interface& InterfaceOf(const OpenHandle& handle) { return g_world.interfaces[handle.iface]; }
+
+sim::Box* BoxOf(const OpenHandle& handle) {
+    const sim::Interface& iface = InterfaceOf(handle);
+    if (iface.kind != sim::InterfaceKind::Box) return nullptr;
+    return &g_world.boxes[static_cast<std::size_t>(iface.box)];
+}
+
+const std::vector<std::size_t>* ListOf(InterfaceList list) {
+    const auto found = g_world.lists.find(list);
+    return found == g_world.lists.end() ? nullptr : &found->second;
+}
+
+const sim::Interface* Member(InterfaceList list, std::uint32_t index) {
+    const std::vector<std::size_t>* members = ListOf(list);
+    if (members == nullptr || index >= members->size()) return nullptr;
+    return &g_world.interfaces[(*members)[index]];
+}
+
+// The detail record as Windows lays it out: a 32-bit size, then the path.
+constexpr std::uint32_t DETAIL_PATH_OFFSET = 4;
+
+void Log(sim::Direction direction, int box, const std::uint8_t* bytes, std::uint32_t length, bool ok) {
+    sim::WireEntry entry;
+    entry.timeUs = sim::NowUs();
+    entry.direction = direction;
+    entry.box = box;
+    entry.bytes.assign(bytes, bytes + length);
+    entry.ok = ok;
+    g_world.wire.push_back(std::move(entry));
+}
+
+}  // namespace
+
+InterfaceList HidListInterfaces() {
+    if (g_world.listFails) {
+        Fail(sim::ERROR_INVALID_PARAMETER);
+        return PLATFORM_NO_LIST;
+    }
+    std::vector<std::size_t> members;
+    for (std::size_t i = 0; i < g_world.interfaces.size(); ++i)
+        if (g_world.interfaces[i].present) members.push_back(i);
+    const InterfaceList list = g_world.nextList++;
+    g_world.lists[list] = members;
+    ++g_world.openLists;
+    return list;
+}
+
+bool HidEnumInterface(InterfaceList list, std::uint32_t index) {
+    if (Member(list, index) == nullptr) return Fail(sim::ERROR_NO_MORE_ITEMS);
+    return true;
+}
+
+std::uint32_t HidInterfaceDetailSize(InterfaceList list, std::uint32_t index) {
+    const sim::Interface* iface = Member(list, index);
+    if (iface == nullptr || iface->kind == sim::InterfaceKind::NoDetailSize) {
+        Fail(sim::ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    return DETAIL_PATH_OFFSET + static_cast<std::uint32_t>((iface->path.size() + 1) * sizeof(char16_t));
+}
+
+bool HidInterfaceDetail(InterfaceList list, std::uint32_t index, void* detail, std::uint32_t size) {
+    const sim::Interface* iface = Member(list, index);
+    if (iface == nullptr || iface->kind == sim::InterfaceKind::DetailFails) return Fail(sim::ERROR_INVALID_PARAMETER);
+    const std::uint32_t needed = DETAIL_PATH_OFFSET + static_cast<std::uint32_t>((iface->path.size() + 1) * sizeof(char16_t));
+    if (size < needed) return Fail(sim::ERROR_INVALID_PARAMETER);
+    auto* bytes = static_cast<std::uint8_t*>(detail);
+    const std::uint32_t fixedPart = 8;
+    std::memcpy(bytes, &fixedPart, sizeof fixedPart);
+    std::memcpy(bytes + DETAIL_PATH_OFFSET, iface->path.c_str(), (iface->path.size() + 1) * sizeof(char16_t));
+    return true;
+}
+
+const char16_t* HidDetailPath(const void* detail) {
+    return reinterpret_cast<const char16_t*>(static_cast<const std::uint8_t*>(detail) + DETAIL_PATH_OFFSET);
+}
+
+void HidFreeInterfaceList(InterfaceList list) {
+    if (g_world.lists.erase(list) != 0) --g_world.openLists;
+}
+
+DeviceHandle HidOpen(const char16_t* path) {
+    const std::u16string wanted(path);
+    for (std::size_t i = 0; i < g_world.interfaces.size(); ++i) {
+        const sim::Interface& iface = g_world.interfaces[i];
+        if (!iface.present || iface.path != wanted) continue;
+        if (iface.kind == sim::InterfaceKind::CannotOpen) {
+            Fail(sim::ERROR_ACCESS_DENIED);
+            return PLATFORM_NO_DEVICE;
+        }
+        g_world.handles.push_back({i, true});
+        ++g_world.openHandles;
+        g_world.opened.push_back(wanted);
+        return HANDLE_BASE + static_cast<DeviceHandle>(g_world.handles.size() - 1);
+    }
+    Fail(sim::ERROR_FILE_NOT_FOUND);
+    return PLATFORM_NO_DEVICE;
+}
+
+bool HidGetIds(DeviceHandle device, std::uint16_t* vendorId, std::uint16_t* productId) {
+    OpenHandle* handle = Lookup(device);
+    if (handle == nullptr) return Fail(sim::ERROR_INVALID_HANDLE);
+    const sim::Interface& iface = InterfaceOf(*handle);
+    if (iface.kind == sim::InterfaceKind::AttributesFail) return Fail(sim::ERROR_GEN_FAILURE);
+    if (!iface.present) return Fail(sim::ERROR_DEVICE_NOT_CONNECTED);
+    *vendorId = iface.vendorId;
+    *productId = iface.productId;
+    return true;
+}
+
+bool HidGetReportLengths(DeviceHandle device, std::uint16_t* inputLength, std::uint16_t* outputLength) {
+    OpenHandle* handle = Lookup(device);
+    if (handle == nullptr) return Fail(sim::ERROR_INVALID_HANDLE);
+    const sim::Box* box = BoxOf(*handle);
+    if (box == nullptr) {
+        *inputLength = 8;
+        *outputLength = 8;
+        return true;
+    }
+    if (!box->present) return Fail(sim::ERROR_DEVICE_NOT_CONNECTED);
+    if (box->faults.capsFail) return Fail(sim::ERROR_GEN_FAILURE);
+    *inputLength = box->inputReportLength;
+    *outputLength = box->outputReportLength;
+    return true;
+}
+
+bool HidWriteReport(DeviceHandle device, const std::uint8_t* report, std::uint32_t length) {
+    OpenHandle* handle = Lookup(device);
+    if (handle == nullptr) return Fail(sim::ERROR_INVALID_HANDLE);
+    sim::Box* box = BoxOf(*handle);
+    const int boxIndex = InterfaceOf(*handle).box;
+    if (box == nullptr) {
+        Log(sim::Direction::Output, boxIndex, report, length, true);
+        return true;
+    }
+    if (!box->present) {
+        Log(sim::Direction::Output, boxIndex, report, length, false);
+        return Fail(sim::ERROR_DEVICE_NOT_CONNECTED);
+    }
+    const std::uint32_t number = ++box->reportsReceived;
+    const bool fails = number == box->faults.failWriteNumber;
+    // The HID driver takes only reports of exactly the declared length.
+    if (fails || length != box->outputReportLength) {
+        Log(sim::Direction::Output, boxIndex, report, length, false);
+        return Fail(fails ? box->faults.failWriteError : sim::ERROR_INVALID_PARAMETER);
+    }
+    Log(sim::Direction::Output, boxIndex, report, length, true);
+    sim::ReceiveReport(*box, report, length);
+    if (number == box->faults.pullOutAfterReport) sim::PullOut(boxIndex);
+    return true;
+}
+
+bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
+    OpenHandle* handle = Lookup(device);
+    if (handle == nullptr) return Fail(sim::ERROR_INVALID_HANDLE);
+    sim::Box* box = BoxOf(*handle);
+    if (box == nullptr || !box->present) return Fail(sim::ERROR_DEVICE_NOT_CONNECTED);
+    if (box->inputQueue.empty()) {
+        SystemPause(timeoutMs);
+        g_world.pauses.pop_back();  // the wait is not one of the program's pauses
+        Log(sim::Direction::InputRead, InterfaceOf(*handle).box, report, 0, false);
+        return Fail(sim::ERROR_SEM_TIMEOUT);
+    }
+    const std::vector<std::uint8_t> answer = box->inputQueue.front();
+    box->inputQueue.pop_front();
+    const std::uint32_t copied = length < answer.size() ? length : static_cast<std::uint32_t>(answer.size());
+    std::memcpy(report, answer.data(), copied);
+    Log(sim::Direction::InputRead, InterfaceOf(*handle).box, report, copied, true);
+    return true;
+}
+
+bool HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length) {
+    OpenHandle* handle = Lookup(device);
+    if (handle == nullptr) return Fail(sim::ERROR_INVALID_HANDLE);
+    sim::Box* box = BoxOf(*handle);
+    if (box == nullptr || !box->present) return Fail(sim::ERROR_DEVICE_NOT_CONNECTED);
+    if (box->faults.infoRequestFails || report[0] != 2) {
+        Log(sim::Direction::InputRequested, InterfaceOf(*handle).box, report, 0, false);
+        return Fail(sim::ERROR_GEN_FAILURE);
+    }
+    const std::uint32_t copied = length < sizeof box->infoAnswer ? length : sizeof box->infoAnswer;
+    std::memcpy(report, box->infoAnswer, copied);
+    report[0] = 2;
+    Log(sim::Direction::InputRequested, InterfaceOf(*handle).box, report, copied, true);
+    return true;
+}
+
+void HidClose(DeviceHandle device) {
+    OpenHandle* handle = Lookup(device);
+    if (handle == nullptr) return;
+    handle->open = false;
+    --g_world.openHandles;
+}
+
+std::uint32_t SystemLastError() { return g_world.lastError; }
+
+void SystemPause(std::uint32_t milliseconds) {
+    g_world.pauses.push_back(milliseconds);
+    if (g_world.realTime) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    } else {
+        g_world.virtualNowUs += static_cast<std::uint64_t>(milliseconds) * 1000;
+    }
+}
