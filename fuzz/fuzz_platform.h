@@ -1,0 +1,12 @@
+// A platform backend whose every answer comes from the fuzzer's input: interface lists,
+// detail records, identities, report lengths, write and read outcomes and the answers' bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+void FuzzPlatformStart(const std::uint8_t* data, std::size_t size);
+// Handles and lists the logic obtained and has not released.
+int FuzzPlatformOpenHandles();
+int FuzzPlatformOpenLists();
+std::uint8_t FuzzByte();

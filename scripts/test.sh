@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Every test of the project: the suites natively, the same suites under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and a bounded fuzzing run of the device link.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+echo "== native build and tests"
+cmake --preset linux >/dev/null
+cmake --build --preset linux -j"$jobs"
+ctest --preset linux -j"$jobs"
+
+echo "== sanitizers"
+cmake --preset linux-sanitize >/dev/null
+cmake --build --preset linux-sanitize -j"$jobs"
+ctest --preset linux-sanitize -j"$jobs"
+
+echo "== fuzzing the device link (${FUZZ_SECONDS:=60} s)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j"$jobs"
+corpus=$(mktemp -d)
+mkdir -p "$corpus/inputs"
+trap 'rm -rf "$corpus"' EXIT
+if ! ./build/fuzz/fuzz/fuzz_device_link -max_total_time="$FUZZ_SECONDS" -max_len=512 -print_final_stats=1 \
+    "$corpus/inputs" >"$corpus/log" 2>&1; then
+  cat "$corpus/log"
+  exit 1
+fi
+grep -E '^(Done|stat::number_of_executed_units)' "$corpus/log" || tail -n 3 "$corpus/log"
