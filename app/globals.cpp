@@ -1,0 +1,5 @@
+#include "app/globals.h"
+
+ModuleHandle g_hInstance = 0;
+WindowHandle g_hMainDlg = 0;
+NotifyHandle g_hDevNotify = 0;

@@ -1,0 +1,42 @@
+// The main dialog: its initialisation, the version group, the hint box, the logo and shutdown.
+// MainDialogProc and RunProgram are declared in platform/window.h, because the backend calls them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/window.h"
+
+// The numbers the window title shows.
+constexpr unsigned PROGRAM_VERSION_MAJOR = 1;
+constexpr unsigned PROGRAM_VERSION_MINOR = 11;
+constexpr int VERSION_TEXT_CHARS = 32;
+constexpr int TITLE_CHARS = 256;
+
+void OnInitDialog(WindowHandle dialog);
+// Refreshes the version group from g_device.
+void ShowVersions();
+// Writes a version word as "A.B.C" (A only when bits 24-31 are set) or "B.C".
+void FormatVersion(std::uint32_t version, char16_t* buffer, std::size_t capacity);
+// Cancels the notification registration and drops the connection.
+void ShutdownDevice();
+
+// The hint box: one message alone, or a situation message, an empty line and the instructions.
+void AppendInfoText(const char16_t* text, WindowHandle edit);
+void SetInfoText(std::uint32_t messageId);
+void SetInfoTextWithInstructions(std::uint32_t situationMessageId);
+
+struct LogoPlacement {
+    std::int32_t x;
+    std::int32_t y;
+    std::int32_t width;
+    std::int32_t height;
+};
+// Where the logo goes: right of the version group, at most half its size, in the coordinates of
+// the dialog's paint context. `window` and `group` are screen rectangles.
+LogoPlacement ComputeLogoPlacement(const WindowRect& window, const WindowRect& group, int frameWidth, int captionHeight,
+                                   std::int32_t bitmapWidth, std::int32_t bitmapHeight);
+void PaintLogo(DrawContext dc);
+
+// Device-change notifications: 1 for arrival and removal, however they were handled, else 0.
+std::intptr_t OnDeviceChange(std::uintptr_t eventCode, const void* record);

@@ -1,0 +1,139 @@
+// A recording window system: it keeps every control's text and state, answers message boxes
+// from a script, records progress positions, window operations and drawing, and delivers
+// device-change notifications the way the real message loops do (from the dialog's loop between
+// user actions, and from inside an open message box).
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/window.h"
+
+namespace simui {
+
+constexpr WindowHandle MAIN_DIALOG = 0x1000;
+constexpr WindowHandle OTHER_PROGRAM = 0x9000;  // a window of some other program
+constexpr DrawContext PAINT_DC = 0x5000;
+constexpr ModuleHandle MODULE = 0x400000;
+
+struct Control {
+    int id;
+    std::u16string text;
+    bool enabled;
+    bool visible;
+};
+
+struct MessageBoxRecord {
+    std::u16string text;
+    std::u16string caption;
+    std::uint32_t type;
+    WindowHandle owner;
+    int answer;
+};
+
+// What the user does with the next message box: the answer, and what happens while it is open.
+struct ScriptedAnswer {
+    int answer;
+    std::function<void()> whileOpen;
+};
+
+struct ProgressWindow {
+    WindowHandle handle;
+    std::u16string text;
+    std::int32_t x, y, width, height;
+    WindowHandle owner;
+    ModuleHandle instance;
+    std::vector<std::uint32_t> positions;
+    bool destroyed;
+};
+
+struct WindowOperation {
+    enum Kind { BringToTop, Show } kind;
+    WindowHandle window;
+    int command;  // for Show
+};
+
+struct Blit {
+    DrawContext destination;
+    std::int32_t x, y, width, height;
+    std::int32_t sourceWidth, sourceHeight;
+    std::uint32_t transparentColour;
+};
+
+struct Ui {
+    std::vector<Control> controls;  // the template's controls, in order
+    std::u16string title;
+    std::uint16_t icon = 0;
+    bool initialised = false;
+    bool ended = false;
+    std::intptr_t endResult = 0;
+    std::uint16_t templateId = 0;
+    bool commonControlsInitialised = false;
+
+    bool registrationFails = false;
+    NotifyHandle registration = 0;
+    int unregistrations = 0;
+
+    std::deque<ScriptedAnswer> answers;
+    std::vector<MessageBoxRecord> boxes;
+    int unscriptedBoxes = 0;
+    int openBoxes = 0;
+
+    bool progressCreationFails = false;
+    std::vector<ProgressWindow> progress;
+    std::vector<WindowOperation> operations;
+    std::function<WindowHandle()> foreground;  // GetForegroundWindow; the main dialog when unset
+
+    WindowRect mainRect = {100, 200, 706, 622};
+    WindowRect groupRect = {126, 242, 354, 345};
+    int frameWidth = 3;
+    int captionHeight = 22;
+    std::int32_t logoWidth = 365;
+    std::int32_t logoHeight = 122;
+    bool logoMissing = false;
+    int liveDCs = 0;
+    int liveBitmaps = 0;
+    int paints = 0;
+    std::vector<Blit> blits;
+    std::uint32_t textColour = 0;
+    int bkMode = 0;
+
+    bool imageMissing = false;
+    bool imageOverridden = false;
+    std::vector<std::uint8_t> image;  // used when imageOverridden
+
+    int busyBegun = 0;
+    int busyEnded = 0;
+    std::u16string busyReason;
+
+    // What the user does once the dialog is up, step by step, as UiRunDialog's loop runs.
+    std::vector<std::function<void()>> script;
+};
+
+extern Ui g_ui;
+
+// A fresh window system; the simulated world (sim::Reset) is separate.
+void Reset();
+
+const Control& ControlById(int id);
+std::u16string Text(int id);
+bool Enabled(int id);
+bool Visible(int id);
+WindowHandle HandleOf(int id);
+
+// The user's actions, delivered to MainDialogProc as the dialog manager would.
+// A click on a disabled button does nothing and returns false.
+bool Click(int id);
+void Cancel();
+void Paint();
+std::intptr_t SendDeviceChange(std::uintptr_t eventCode, std::uint32_t deviceType, const std::u16string& path);
+// Delivers a removal for every interface the simulated world lost since the last delivery.
+void DeliverPendingRemovals();
+
+// The whole program as the backend starts it: RunProgram with the module handle.
+int RunProgramWithScript(std::vector<std::function<void()>> script);
+
+}  // namespace simui

@@ -1,0 +1,42 @@
+/* Identifiers of the program's resources and dialog controls. Plain defines, because the
+   resource compiler reads this file as well as the C++ code. */
+#ifndef VELTABOX_RESOURCE_IDS_H
+#define VELTABOX_RESOURCE_IDS_H
+
+#define IDD_MAIN 110
+#define IDB_LOGO 121
+#define IDR_FIRMWARE 122
+#define IDI_APP 123
+
+#define IDC_UPDATE 1002
+#define IDC_LABEL_FW2 1005
+#define IDC_INFO_TEXT 40004
+#define IDC_VERSION_GROUP 40007
+#define IDC_LABEL_FW1 40010
+#define IDC_LABEL_FW3 40011
+#define IDC_VALUE_FW1 40013
+#define IDC_VALUE_FW2 40014
+#define IDC_VALUE_FW3 40015
+
+/* The message catalogue, by number. */
+#define IDS_READY 40000
+#define IDS_INSTRUCTIONS 40001
+#define IDS_UPDATE_FAILED 40002
+#define IDS_SET_ADDRESS_FAILED 40008
+#define IDS_WRITE_BLOCK_FAILED 40009
+#define IDS_NOTIFY_REGISTRATION_FAILED 40011
+#define IDS_APPLICATION_ERROR 40012
+#define IDS_WRONG_MODE 40015
+#define IDS_NO_BOX 40017
+#define IDS_DISCONNECTED 40020
+#define IDS_BOX_GONE 40022
+#define IDS_OLDER_FIRMWARE_QUESTION 40023
+#define IDS_NEWER_FIRMWARE_FOUND 40025
+#define IDS_UNLOCK_FAILED 40027
+#define IDS_ERASE_FAILED 40028
+#define IDS_WRITING 40029
+#define IDS_RETRY 40030
+#define IDS_SUCCESS 40032
+#define IDS_SYSTEM_ERROR_CODE 40036
+
+#endif
