@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 namespace sim {
 
@@ -160,6 +161,14 @@ void Reset() {
 }
 
 std::uint64_t NowUs() { return g_world.realTime ? SteadyUs() - g_world.realStartUs : g_world.virtualNowUs; }
+
+void WaitFor(std::uint32_t milliseconds) {
+    if (g_world.realTime) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    } else {
+        g_world.virtualNowUs += static_cast<std::uint64_t>(milliseconds) * 1000;
+    }
+}
 
 Box MakeBox(std::uint16_t productId, bool bootloaderMode) {
     Box box;

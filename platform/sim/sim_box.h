@@ -25,8 +25,8 @@ constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;
 constexpr std::uint32_t ERROR_GEN_FAILURE = 31;
 constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;
 constexpr std::uint32_t ERROR_NO_MORE_ITEMS = 259;
-constexpr std::uint32_t ERROR_SEM_TIMEOUT = 121;
 constexpr std::uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
+constexpr std::uint32_t ERROR_TIMEOUT = 1460;
 
 struct Faults {
     std::uint32_t failWriteNumber = 0;  // the k-th report written to the box fails (1-based; 0: none)
@@ -131,6 +131,8 @@ void AddInterface(InterfaceKind kind, const std::u16string& path = u"");
 
 // Microseconds since Reset(), on the virtual or the real clock.
 std::uint64_t NowUs();
+// Lets `milliseconds` pass on that clock (a wait of the system's, not one of the program's pauses).
+void WaitFor(std::uint32_t milliseconds);
 // Pulls the box out: its interface disappears and its handle's operations fail.
 void PullOut(int box);
 

@@ -1,11 +1,8 @@
 // The platform's HID and system functions, played against the simulated world.
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "platform/hid.h"
 #include "platform/sim/sim_box.h"
-#include "platform/system.h"
 
 namespace {
 
@@ -186,10 +183,9 @@ bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t leng
     sim::Box* box = BoxOf(*handle);
     if (box == nullptr || !box->present) return Fail(sim::ERROR_DEVICE_NOT_CONNECTED);
     if (box->inputQueue.empty()) {
-        SystemPause(timeoutMs);
-        g_world.pauses.pop_back();  // the wait is not one of the program's pauses
+        sim::WaitFor(timeoutMs);
         Log(sim::Direction::InputRead, InterfaceOf(*handle).box, report, 0, false);
-        return Fail(sim::ERROR_SEM_TIMEOUT);
+        return Fail(sim::ERROR_TIMEOUT);
     }
     const std::vector<std::uint8_t> answer = box->inputQueue.front();
     box->inputQueue.pop_front();
@@ -220,15 +216,4 @@ void HidClose(DeviceHandle device) {
     if (handle == nullptr) return;
     handle->open = false;
     --g_world.openHandles;
-}
-
-std::uint32_t SystemLastError() { return g_world.lastError; }
-
-void SystemPause(std::uint32_t milliseconds) {
-    g_world.pauses.push_back(milliseconds);
-    if (g_world.realTime) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    } else {
-        g_world.virtualNowUs += static_cast<std::uint64_t>(milliseconds) * 1000;
-    }
 }

@@ -1,0 +1,5 @@
+// The error code of the simulated system's last failed call.
+#include "platform/sim/sim_box.h"
+#include "platform/system.h"
+
+std::uint32_t SystemLastError() { return sim::g_world.lastError; }

@@ -1,0 +1,68 @@
+// Why the libraries are loaded by hand: hid.dll, setupapi.dll and winmm.dll are not KnownDLLs,
+// so an ordinary import would be looked for in the program's own directory first, and a hid.dll
+// left beside the downloaded updater would run with the user's rights. The linker flag that
+// limits static imports to System32 (--dependent-load-flag, /DEPENDENTLOADFLAG) is missing from
+// the mingw-w64 binutils we build with (2.40 rejects it), so the program links none of these
+// libraries and asks for each one with LOAD_LIBRARY_SEARCH_SYSTEM32. That flag also confines
+// the libraries' own dependencies to System32. The process default set first covers the
+// libraries that setupapi.dll itself loads by name while it enumerates devices. What the program
+// still imports, kernel32.dll and msvcrt.dll, are KnownDLLs and always come from System32.
+#include "platform/win32/win32_dll.h"
+
+namespace {
+
+// GetProcAddress hands back a generic FARPROC; the declared type comes from the SDK header.
+template <typename Function>
+bool Resolve(HMODULE library, const char* name, Function& entry) {
+    entry = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+    return entry != nullptr;
+}
+
+HMODULE LoadFromSystem(const wchar_t* name) {
+    return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+HidLibraries LoadHidLibraries() {
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HidLibraries none = {};
+    HidLibraries found = {};
+    const HMODULE hid = LoadFromSystem(L"hid.dll");
+    const HMODULE setupapi = hid == nullptr ? nullptr : LoadFromSystem(L"setupapi.dll");
+    // The modules stay loaded for the life of the process: the pointers below point into them.
+    const bool complete = setupapi != nullptr &&
+        Resolve(hid, "HidD_GetHidGuid", found.HidD_GetHidGuid) &&
+        Resolve(hid, "HidD_GetAttributes", found.HidD_GetAttributes) &&
+        Resolve(hid, "HidD_GetPreparsedData", found.HidD_GetPreparsedData) &&
+        Resolve(hid, "HidD_FreePreparsedData", found.HidD_FreePreparsedData) &&
+        Resolve(hid, "HidP_GetCaps", found.HidP_GetCaps) &&
+        Resolve(hid, "HidD_GetInputReport", found.HidD_GetInputReport) &&
+        Resolve(setupapi, "SetupDiGetClassDevsW", found.SetupDiGetClassDevsW) &&
+        Resolve(setupapi, "SetupDiEnumDeviceInterfaces", found.SetupDiEnumDeviceInterfaces) &&
+        Resolve(setupapi, "SetupDiGetDeviceInterfaceDetailW", found.SetupDiGetDeviceInterfaceDetailW) &&
+        Resolve(setupapi, "SetupDiDestroyDeviceInfoList", found.SetupDiDestroyDeviceInfoList);
+    if (complete) return found;
+    const DWORD error = GetLastError();
+    none.loadError = error != ERROR_SUCCESS ? error : ERROR_MOD_NOT_FOUND;
+    return none;
+}
+
+TimerLibrary LoadTimerLibrary() {
+    TimerLibrary found = {};
+    const HMODULE winmm = LoadFromSystem(L"winmm.dll");
+    if (winmm != nullptr && Resolve(winmm, "timeBeginPeriod", found.timeBeginPeriod) &&
+        Resolve(winmm, "timeEndPeriod", found.timeEndPeriod))
+        return found;
+    return TimerLibrary{};
+}
+
+}  // namespace
+
+const HidLibraries& HidLibrariesOnce() {
+    static const HidLibraries libraries = LoadHidLibraries();
+    return libraries;
+}
+
+const TimerLibrary& TimerLibraryOnce() {
+    static const TimerLibrary library = LoadTimerLibrary();
+    return library;
+}

@@ -1,0 +1,33 @@
+// The entry points of the system libraries that the backend reaches only by address.
+#pragma once
+
+#include <windows.h>
+
+#include <hidsdi.h>
+#include <mmsystem.h>
+#include <setupapi.h>
+
+// Every member is null when `loadError` is not ERROR_SUCCESS.
+struct HidLibraries {
+    DWORD loadError;
+    decltype(&::HidD_GetHidGuid) HidD_GetHidGuid;
+    decltype(&::HidD_GetAttributes) HidD_GetAttributes;
+    decltype(&::HidD_GetPreparsedData) HidD_GetPreparsedData;
+    decltype(&::HidD_FreePreparsedData) HidD_FreePreparsedData;
+    decltype(&::HidP_GetCaps) HidP_GetCaps;
+    decltype(&::HidD_GetInputReport) HidD_GetInputReport;
+    decltype(&::SetupDiGetClassDevsW) SetupDiGetClassDevsW;
+    decltype(&::SetupDiEnumDeviceInterfaces) SetupDiEnumDeviceInterfaces;
+    decltype(&::SetupDiGetDeviceInterfaceDetailW) SetupDiGetDeviceInterfaceDetailW;
+    decltype(&::SetupDiDestroyDeviceInfoList) SetupDiDestroyDeviceInfoList;
+};
+
+// Both null when winmm.dll or either entry point is missing.
+struct TimerLibrary {
+    decltype(&::timeBeginPeriod) timeBeginPeriod;
+    decltype(&::timeEndPeriod) timeEndPeriod;
+};
+
+// Resolved on the first call, from the system directory only; later calls return the same.
+const HidLibraries& HidLibrariesOnce();
+const TimerLibrary& TimerLibraryOnce();

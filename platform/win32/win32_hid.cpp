@@ -1,0 +1,169 @@
+// The HID functions of platform/hid.h on the Windows HID and Setup APIs.
+#include "platform/hid.h"
+
+#include <windows.h>
+
+#include <hidsdi.h>
+#include <setupapi.h>
+
+#include "platform/win32/win32_dll.h"
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "device paths are handed out as UTF-16");
+static_assert(sizeof(HANDLE) == sizeof(DeviceHandle) && sizeof(HDEVINFO) == sizeof(InterfaceList),
+              "handles pass through the platform types unchanged");
+
+namespace {
+
+// A box that stops answering must not hold the update up for longer than this per report.
+constexpr DWORD REPORT_WRITE_TIMEOUT_MS = 1000;
+
+// The class the list was made for; every later SetupDi call on the list names it again.
+GUID g_hidGuid;
+
+HANDLE AsHandle(DeviceHandle device) { return reinterpret_cast<HANDLE>(device); }
+HDEVINFO AsInfoSet(InterfaceList list) { return reinterpret_cast<HDEVINFO>(list); }
+
+// A list or a device reaches the other functions only after HidListInterfaces loaded the
+// libraries; the check keeps a call out of that order from jumping through a null pointer.
+const HidLibraries* Libraries() {
+    const HidLibraries& libraries = HidLibrariesOnce();
+    if (libraries.loadError == ERROR_SUCCESS) return &libraries;
+    SetLastError(libraries.loadError);
+    return nullptr;
+}
+
+bool EnumInterface(const HidLibraries& api, InterfaceList list, std::uint32_t index, SP_DEVICE_INTERFACE_DATA& data) {
+    data = {};
+    data.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
+    return api.SetupDiEnumDeviceInterfaces(AsInfoSet(list), nullptr, &g_hidGuid, index, &data) != FALSE;
+}
+
+// Waits for a ReadFile or WriteFile that was started on `ov`. Whatever happens, the transfer is
+// over when this returns, since the caller's buffer and `ov` are about to go away. The thread's
+// last error on failure is the transfer's, not that of the clean-up.
+bool FinishTransfer(HANDLE file, OVERLAPPED& ov, BOOL started, DWORD timeoutMs) {
+    DWORD error = ERROR_SUCCESS;
+    DWORD transferred = 0;
+    if (!started && GetLastError() != ERROR_IO_PENDING) {
+        error = GetLastError();
+    } else {
+        const DWORD waited = WaitForSingleObject(ov.hEvent, timeoutMs);
+        if (waited != WAIT_OBJECT_0) {
+            error = waited == WAIT_TIMEOUT ? ERROR_TIMEOUT : GetLastError();
+            CancelIoEx(file, &ov);
+        }
+        // After a cancel the transfer may still have completed first, and then it counts: else a
+        // command the box received would be taken for unsent, or an answer that came be dropped.
+        if (GetOverlappedResult(file, &ov, &transferred, TRUE)) error = ERROR_SUCCESS;
+        else if (error == ERROR_SUCCESS) error = GetLastError();
+    }
+    CloseHandle(ov.hEvent);
+    if (error == ERROR_SUCCESS) return true;
+    SetLastError(error);
+    return false;
+}
+
+}  // namespace
+
+InterfaceList HidListInterfaces() {
+    const HidLibraries* api = Libraries();
+    if (api == nullptr) return PLATFORM_NO_LIST;
+    api->HidD_GetHidGuid(&g_hidGuid);
+    const HDEVINFO list = api->SetupDiGetClassDevsW(&g_hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (list == INVALID_HANDLE_VALUE) return PLATFORM_NO_LIST;
+    return reinterpret_cast<InterfaceList>(list);
+}
+
+bool HidEnumInterface(InterfaceList list, std::uint32_t index) {
+    const HidLibraries* api = Libraries();
+    SP_DEVICE_INTERFACE_DATA data;
+    return api != nullptr && EnumInterface(*api, list, index, data);
+}
+
+std::uint32_t HidInterfaceDetailSize(InterfaceList list, std::uint32_t index) {
+    const HidLibraries* api = Libraries();
+    SP_DEVICE_INTERFACE_DATA data;
+    if (api == nullptr || !EnumInterface(*api, list, index, data)) return 0;
+    // Fails by design with ERROR_INSUFFICIENT_BUFFER; only `required` matters.
+    DWORD required = 0;
+    api->SetupDiGetDeviceInterfaceDetailW(AsInfoSet(list), &data, nullptr, 0, &required, nullptr);
+    return required;
+}
+
+bool HidInterfaceDetail(InterfaceList list, std::uint32_t index, void* detail, std::uint32_t size) {
+    const HidLibraries* api = Libraries();
+    SP_DEVICE_INTERFACE_DATA data;
+    if (api == nullptr || !EnumInterface(*api, list, index, data)) return false;
+    auto* record = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(detail);
+    // The system checks cbSize against the fixed part of the record, never the buffer's size.
+    record->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    return api->SetupDiGetDeviceInterfaceDetailW(AsInfoSet(list), &data, record, size, nullptr, nullptr) != FALSE;
+}
+
+const char16_t* HidDetailPath(const void* detail) {
+    return reinterpret_cast<const char16_t*>(static_cast<const SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(detail)->DevicePath);
+}
+
+void HidFreeInterfaceList(InterfaceList list) {
+    const HidLibraries* api = Libraries();
+    if (api != nullptr) api->SetupDiDestroyDeviceInfoList(AsInfoSet(list));
+}
+
+DeviceHandle HidOpen(const char16_t* path) {
+    // Overlapped, so that every read and write can be given up after a bounded wait.
+    const HANDLE device = CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OVERLAPPED, nullptr);
+    if (device == INVALID_HANDLE_VALUE) return PLATFORM_NO_DEVICE;
+    return reinterpret_cast<DeviceHandle>(device);
+}
+
+bool HidGetIds(DeviceHandle device, std::uint16_t* vendorId, std::uint16_t* productId) {
+    const HidLibraries* api = Libraries();
+    HIDD_ATTRIBUTES attributes = {};
+    attributes.Size = sizeof(HIDD_ATTRIBUTES);
+    if (api == nullptr || !api->HidD_GetAttributes(AsHandle(device), &attributes)) return false;
+    *vendorId = attributes.VendorID;
+    *productId = attributes.ProductID;
+    return true;
+}
+
+bool HidGetReportLengths(DeviceHandle device, std::uint16_t* inputLength, std::uint16_t* outputLength) {
+    const HidLibraries* api = Libraries();
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    if (api == nullptr || !api->HidD_GetPreparsedData(AsHandle(device), &preparsed)) return false;
+    HIDP_CAPS caps = {};
+    const bool known = api->HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
+    api->HidD_FreePreparsedData(preparsed);
+    if (!known) {
+        // HidP_GetCaps reports through its result alone; the thread's last error would be stale.
+        SetLastError(ERROR_INVALID_DATA);
+        return false;
+    }
+    *inputLength = caps.InputReportByteLength;
+    *outputLength = caps.OutputReportByteLength;
+    return true;
+}
+
+bool HidWriteReport(DeviceHandle device, const std::uint8_t* report, std::uint32_t length) {
+    OVERLAPPED ov = {};
+    ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (ov.hEvent == nullptr) return false;
+    const BOOL started = WriteFile(AsHandle(device), report, length, nullptr, &ov);
+    return FinishTransfer(AsHandle(device), ov, started, REPORT_WRITE_TIMEOUT_MS);
+}
+
+bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
+    OVERLAPPED ov = {};
+    ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (ov.hEvent == nullptr) return false;
+    const BOOL started = ReadFile(AsHandle(device), report, length, nullptr, &ov);
+    return FinishTransfer(AsHandle(device), ov, started, timeoutMs);
+}
+
+bool HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length) {
+    const HidLibraries* api = Libraries();
+    return api != nullptr && api->HidD_GetInputReport(AsHandle(device), report, length);
+}
+
+void HidClose(DeviceHandle device) { CloseHandle(AsHandle(device)); }

@@ -1,0 +1,75 @@
+// SystemPause of platform/system.h on Win32: never shorter than asked, and close to it.
+#include "platform/system.h"
+
+#include <windows.h>
+
+#include "platform/win32/win32_dll.h"
+
+// Windows 10 1803 and later; older headers do not name it.
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+
+namespace {
+
+// A timer that is not high-resolution expires on a system tick, every 15.6 ms by default: a
+// 20 ms pause would last 31 ms, and the erase pauses of an update would add up to seconds.
+struct PauseTimer {
+    HANDLE timer;  // null when no timer could be had; the pause then falls back to Sleep
+    bool highResolution;
+};
+
+PauseTimer CreatePauseTimer() {
+    // Systems before 1803 refuse the flag with ERROR_INVALID_PARAMETER.
+    const HANDLE precise = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
+    if (precise != nullptr) return {precise, true};
+    return {CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS), false};
+}
+
+LONGLONG Now() {
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return counter.QuadPart;
+}
+
+// Split so that neither product can overflow, whatever the counter's frequency.
+LONGLONG CounterTicks(std::uint32_t milliseconds, LONGLONG frequency) {
+    return milliseconds / 1000 * frequency + (milliseconds % 1000 * frequency + 999) / 1000;
+}
+
+// Relative due times are negative, in 100 ns units; rounded up so the timer never fires early.
+LARGE_INTEGER DueIn(LONGLONG ticks, LONGLONG frequency) {
+    LARGE_INTEGER due;
+    due.QuadPart = -(ticks / frequency * 10000000 + (ticks % frequency * 10000000 + frequency - 1) / frequency);
+    return due;
+}
+
+void WaitTicks(const PauseTimer& pause, LONGLONG ticks, LONGLONG frequency) {
+    const LARGE_INTEGER due = DueIn(ticks, frequency);
+    if (pause.timer != nullptr && SetWaitableTimer(pause.timer, &due, 0, nullptr, nullptr, FALSE) &&
+        WaitForSingleObject(pause.timer, INFINITE) == WAIT_OBJECT_0)
+        return;
+    Sleep(static_cast<DWORD>((-due.QuadPart + 9999) / 10000));
+}
+
+// Without the high-resolution flag, a 1 ms system tick for the length of the pause gets close.
+bool BeginFinerTick() {
+    const TimerLibrary& winmm = TimerLibraryOnce();
+    return winmm.timeBeginPeriod != nullptr && winmm.timeBeginPeriod(1) == TIMERR_NOERROR;
+}
+
+void EndFinerTick() { TimerLibraryOnce().timeEndPeriod(1); }
+
+}  // namespace
+
+// The timer is the process's: the pauses come from the one thread that drives the box.
+void SystemPause(std::uint32_t milliseconds) {
+    static const PauseTimer pause = CreatePauseTimer();
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    const LONGLONG end = Now() + CounterTicks(milliseconds, frequency.QuadPart);
+    const bool finerTick = !pause.highResolution && BeginFinerTick();
+    // A wait may end a little before the counter says it should; the rest is waited again.
+    for (LONGLONG left = end - Now(); left > 0; left = end - Now()) WaitTicks(pause, left, frequency.QuadPart);
+    if (finerTick) EndFinerTick();
+}

@@ -1,0 +1,154 @@
+// A look at the HID stack of the machine it runs on, through the same backend as the program.
+//   hid_probe               FindDevice's result and the number of HID interfaces present
+//   hid_probe --pause-test  SystemPause against the performance counter; fails on a short pause
+//   hid_probe --dll-check   where hid.dll and setupapi.dll were loaded from; fails outside System32
+//   hid_probe --transfer-test  report reads and writes against a pipe that stops answering
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+#include "device/discovery.h"
+#include "platform/hid.h"
+#include "platform/system.h"
+
+// After the device headers: windows.h makes INVALID_HANDLE_VALUE a macro, which would turn the
+// declaration of the device record's constant of that name into nonsense.
+#include <windows.h>
+
+namespace {
+
+int Probe() {
+    const std::int32_t result = FindDevice(g_device);
+    std::printf("FindDevice: %d\n", static_cast<int>(result));
+    const InterfaceList list = HidListInterfaces();
+    if (list == PLATFORM_NO_LIST) {
+        std::printf("HID interfaces: no list (error %u)\n", static_cast<unsigned>(SystemLastError()));
+        return 1;
+    }
+    std::uint32_t count = 0;
+    while (HidEnumInterface(list, count)) ++count;
+    HidFreeInterfaceList(list);
+    std::printf("HID interfaces: %u\n", static_cast<unsigned>(count));
+    CloseDevice(g_device);
+    return 0;
+}
+
+double ElapsedMs(LONGLONG from, LONGLONG to) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(to - from) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+int PauseTest() {
+    const std::uint32_t asked[] = {1, 5, 20, 20, 20, 20, 20, 40, 40, 100};
+    int shortPauses = 0;
+    for (const std::uint32_t milliseconds : asked) {
+        LARGE_INTEGER before;
+        LARGE_INTEGER after;
+        QueryPerformanceCounter(&before);
+        SystemPause(milliseconds);
+        QueryPerformanceCounter(&after);
+        const double took = ElapsedMs(before.QuadPart, after.QuadPart);
+        const bool isShort = took < milliseconds;
+        shortPauses += isShort ? 1 : 0;
+        std::printf("SystemPause(%u): %.3f ms%s\n", static_cast<unsigned>(milliseconds), took, isShort ? "  SHORT" : "");
+    }
+    return shortPauses == 0 ? 0 : 1;
+}
+
+// True when `path` names a file directly inside `directory`.
+bool DirectlyInside(const wchar_t* path, const wchar_t* directory) {
+    const std::size_t length = std::wcslen(directory);
+    return _wcsnicmp(path, directory, length) == 0 && path[length] == L'\\' && std::wcschr(path + length + 1, L'\\') == nullptr;
+}
+
+int DllCheck() {
+    // Listing the interfaces is what loads the libraries.
+    const InterfaceList list = HidListInterfaces();
+    if (list != PLATFORM_NO_LIST) HidFreeInterfaceList(list);
+    wchar_t system[MAX_PATH];
+    if (GetSystemDirectoryW(system, MAX_PATH) == 0) return 1;
+    const wchar_t* const names[] = {L"hid.dll", L"setupapi.dll"};
+    int outside = 0;
+    for (const wchar_t* name : names) {
+        wchar_t path[MAX_PATH] = L"(not loaded)";
+        const HMODULE module = GetModuleHandleW(name);
+        if (module != nullptr) GetModuleFileNameW(module, path, MAX_PATH);
+        const bool safe = module != nullptr && DirectlyInside(path, system);
+        outside += safe ? 0 : 1;
+        std::printf("%ls: %ls%s\n", name, path, safe ? "" : "  NOT FROM THE SYSTEM DIRECTORY");
+    }
+    return outside == 0 ? 0 : 1;
+}
+
+bool Expect(bool held, const char* what) {
+    std::printf("%s %s\n", held ? "ok  " : "FAIL", what);
+    return held;
+}
+
+// A pipe stands in for a box: its far end answers, or stays silent, as each step needs. The
+// transfers go through HidWriteReport and HidReadReport exactly as they would to a box.
+int TransferTest() {
+    wchar_t name[64];
+    std::swprintf(name, 64, L"\\\\.\\pipe\\hid_probe_%lu", GetCurrentProcessId());
+    // One report of room each way, so that a second unread write has to wait.
+    const HANDLE box = CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 64, 64, 0, nullptr);
+    if (box == INVALID_HANDLE_VALUE) {
+        Expect(false, "pipe created");
+        return 1;
+    }
+    const DeviceHandle device = HidOpen(reinterpret_cast<const char16_t*>(name));
+    bool passed = Expect(device != PLATFORM_NO_DEVICE, "pipe opened with HidOpen");
+    std::uint8_t report[64] = {1, 0x08};
+    std::uint8_t answer[64] = {};
+    LARGE_INTEGER before;
+    LARGE_INTEGER after;
+
+    QueryPerformanceCounter(&before);
+    bool done = HidReadReport(device, answer, sizeof answer, 300);
+    QueryPerformanceCounter(&after);
+    double took = ElapsedMs(before.QuadPart, after.QuadPart);
+    std::printf("     silent box: read gave up after %.1f ms, error %u\n", took, static_cast<unsigned>(SystemLastError()));
+    passed &= Expect(!done && SystemLastError() == ERROR_TIMEOUT, "a read nobody answers fails with ERROR_TIMEOUT");
+    passed &= Expect(took >= 300 && took < 1300, "and returns after its timeout");
+
+    DWORD moved = 0;
+    const std::uint8_t sent[64] = {2, 0x42, 0x43};
+    WriteFile(box, sent, sizeof sent, &moved, nullptr);
+    done = HidReadReport(device, answer, sizeof answer, 300);
+    passed &= Expect(done && std::memcmp(answer, sent, sizeof sent) == 0, "an answer that comes is read whole");
+
+    done = HidWriteReport(device, report, sizeof report);
+    std::uint8_t arrived[64] = {};
+    passed &= Expect(done && ReadFile(box, arrived, sizeof arrived, &moved, nullptr) && moved == sizeof arrived &&
+                     std::memcmp(arrived, report, sizeof report) == 0, "a report the box takes is written whole");
+
+    // The box stops reading: the writes fill the pipe, then one has to be given up.
+    int written = 0;
+    QueryPerformanceCounter(&before);
+    while (written < 64 && HidWriteReport(device, report, sizeof report)) {
+        ++written;
+        QueryPerformanceCounter(&before);
+    }
+    QueryPerformanceCounter(&after);
+    took = ElapsedMs(before.QuadPart, after.QuadPart);
+    std::printf("     stuck box: %d reports taken, then the write gave up after %.1f ms, error %u\n", written, took,
+                static_cast<unsigned>(SystemLastError()));
+    passed &= Expect(written < 64 && SystemLastError() == ERROR_TIMEOUT, "a write the box never takes fails with ERROR_TIMEOUT");
+    passed &= Expect(took >= 1000 && took < 2000, "and returns after the write timeout");
+
+    HidClose(device);
+    CloseHandle(box);
+    return passed ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--pause-test") == 0) return PauseTest();
+    if (argc == 2 && std::strcmp(argv[1], "--dll-check") == 0) return DllCheck();
+    if (argc == 2 && std::strcmp(argv[1], "--transfer-test") == 0) return TransferTest();
+    if (argc == 1) return Probe();
+    std::fprintf(stderr, "usage: hid_probe [--pause-test | --dll-check | --transfer-test]\n");
+    return 2;
+}
