@@ -1,12 +1,19 @@
-// Why the libraries are loaded by hand: hid.dll, setupapi.dll and winmm.dll are not KnownDLLs,
-// so an ordinary import would be looked for in the program's own directory first, and a hid.dll
-// left beside the downloaded updater would run with the user's rights. The linker flag that
-// limits static imports to System32 (--dependent-load-flag, /DEPENDENTLOADFLAG) is missing from
-// the mingw-w64 binutils we build with (2.40 rejects it), so the program links none of these
-// libraries and asks for each one with LOAD_LIBRARY_SEARCH_SYSTEM32. That flag also confines
-// the libraries' own dependencies to System32. The process default set first covers the
-// libraries that setupapi.dll itself loads by name while it enumerates devices. What the program
-// still imports, kernel32.dll and msvcrt.dll, are KnownDLLs and always come from System32.
+// Why the libraries are loaded by hand: hid.dll, setupapi.dll, winmm.dll and msimg32.dll are not
+// KnownDLLs, so an ordinary import would be looked for in the program's own directory first, and
+// a hid.dll left beside the downloaded updater would run with the user's rights. The linker flag
+// that limits static imports to System32 (--dependent-load-flag, /DEPENDENTLOADFLAG) is missing
+// from the mingw-w64 binutils we build with (2.40 rejects it), so the program links none of these
+// libraries and asks for each one with LOAD_LIBRARY_SEARCH_SYSTEM32. That flag also confines the
+// libraries' own dependencies to System32. The process default set first covers the libraries
+// that setupapi.dll itself loads by name while it enumerates devices. What the program still
+// imports, kernel32.dll, user32.dll, gdi32.dll and msvcrt.dll, are KnownDLLs and always come from
+// System32.
+//
+// comctl32.dll is not a KnownDLL either. The manifest asks for Common Controls 6, and side-by-side
+// redirection, which the loader applies before it searches any directory, sends every load of that
+// name to the copy in WinSxS; so an import would be safe, but only for as long as the manifest is
+// embedded and right. Loaded here it is safe without that condition: with the manifest it is still
+// the WinSxS copy, without it System32's own, never one beside the program.
 #include "platform/win32/win32_dll.h"
 
 namespace {
@@ -55,6 +62,20 @@ TimerLibrary LoadTimerLibrary() {
     return TimerLibrary{};
 }
 
+ControlsLibrary LoadControlsLibrary() {
+    ControlsLibrary found = {};
+    const HMODULE comctl32 = LoadFromSystem(L"comctl32.dll");
+    if (comctl32 != nullptr && Resolve(comctl32, "InitCommonControls", found.InitCommonControls)) return found;
+    return ControlsLibrary{};
+}
+
+ImageLibrary LoadImageLibrary() {
+    ImageLibrary found = {};
+    const HMODULE msimg32 = LoadFromSystem(L"msimg32.dll");
+    if (msimg32 != nullptr && Resolve(msimg32, "TransparentBlt", found.TransparentBlt)) return found;
+    return ImageLibrary{};
+}
+
 }  // namespace
 
 const HidLibraries& HidLibrariesOnce() {
@@ -64,5 +85,15 @@ const HidLibraries& HidLibrariesOnce() {
 
 const TimerLibrary& TimerLibraryOnce() {
     static const TimerLibrary library = LoadTimerLibrary();
+    return library;
+}
+
+const ControlsLibrary& ControlsLibraryOnce() {
+    static const ControlsLibrary library = LoadControlsLibrary();
+    return library;
+}
+
+const ImageLibrary& ImageLibraryOnce() {
+    static const ImageLibrary library = LoadImageLibrary();
     return library;
 }

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
 #include <hidsdi.h>
 #include <mmsystem.h>
 #include <setupapi.h>
@@ -28,6 +29,18 @@ struct TimerLibrary {
     decltype(&::timeEndPeriod) timeEndPeriod;
 };
 
+// Null when comctl32.dll or the entry point is missing.
+struct ControlsLibrary {
+    decltype(&::InitCommonControls) InitCommonControls;
+};
+
+// Null when msimg32.dll or the entry point is missing.
+struct ImageLibrary {
+    decltype(&::TransparentBlt) TransparentBlt;
+};
+
 // Resolved on the first call, from the system directory only; later calls return the same.
 const HidLibraries& HidLibrariesOnce();
 const TimerLibrary& TimerLibraryOnce();
+const ControlsLibrary& ControlsLibraryOnce();
+const ImageLibrary& ImageLibraryOnce();

@@ -1,7 +1,8 @@
 // A look at the HID stack of the machine it runs on, through the same backend as the program.
 //   hid_probe               FindDevice's result and the number of HID interfaces present
 //   hid_probe --pause-test  SystemPause against the performance counter; fails on a short pause
-//   hid_probe --dll-check   where hid.dll and setupapi.dll were loaded from; fails outside System32
+//   hid_probe --dll-check   where the backend's libraries were loaded from, with copies of them
+//                           planted beside the probe; fails when one is not System32's
 //   hid_probe --transfer-test  report reads and writes against a pipe that stops answering
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,8 @@
 // After the device headers: windows.h makes INVALID_HANDLE_VALUE a macro, which would turn the
 // declaration of the device record's constant of that name into nonsense.
 #include <windows.h>
+
+#include "platform/win32/win32_dll.h"
 
 namespace {
 
@@ -62,13 +65,39 @@ bool DirectlyInside(const wchar_t* path, const wchar_t* directory) {
     return _wcsnicmp(path, directory, length) == 0 && path[length] == L'\\' && std::wcschr(path + length + 1, L'\\') == nullptr;
 }
 
+// The directory of the running program, without the trailing backslash.
+bool ProgramDirectory(wchar_t* directory, DWORD capacity) {
+    const DWORD length = GetModuleFileNameW(nullptr, directory, capacity);
+    if (length == 0 || length >= capacity) return false;
+    wchar_t* const slash = std::wcsrchr(directory, L'\\');
+    if (slash == nullptr) return false;
+    *slash = 0;
+    return true;
+}
+
+// A copy of each library is left beside the probe first, the way a planted one would lie beside
+// the downloaded updater; a load that looked in the program's directory would take it.
 int DllCheck() {
-    // Listing the interfaces is what loads the libraries.
+    wchar_t system[MAX_PATH];
+    wchar_t own[MAX_PATH];
+    if (GetSystemDirectoryW(system, MAX_PATH) == 0 || !ProgramDirectory(own, MAX_PATH)) return 1;
+    const wchar_t* const names[] = {L"hid.dll", L"setupapi.dll", L"comctl32.dll", L"msimg32.dll"};
+    constexpr std::size_t COUNT = sizeof names / sizeof names[0];
+    wchar_t planted[COUNT][MAX_PATH] = {};
+    for (std::size_t i = 0; i < COUNT; ++i) {
+        wchar_t original[MAX_PATH];
+        std::swprintf(original, MAX_PATH, L"%ls\\%ls", system, names[i]);
+        std::swprintf(planted[i], MAX_PATH, L"%ls\\%ls", own, names[i]);
+        // A copy that was there before is left alone, and not removed afterwards either.
+        if (!CopyFileW(original, planted[i], TRUE)) planted[i][0] = 0;
+    }
+
+    // Listing the interfaces loads hid.dll and setupapi.dll; the dialog's two come on first use.
     const InterfaceList list = HidListInterfaces();
     if (list != PLATFORM_NO_LIST) HidFreeInterfaceList(list);
-    wchar_t system[MAX_PATH];
-    if (GetSystemDirectoryW(system, MAX_PATH) == 0) return 1;
-    const wchar_t* const names[] = {L"hid.dll", L"setupapi.dll"};
+    ControlsLibraryOnce();
+    ImageLibraryOnce();
+
     int outside = 0;
     for (const wchar_t* name : names) {
         wchar_t path[MAX_PATH] = L"(not loaded)";
@@ -78,6 +107,8 @@ int DllCheck() {
         outside += safe ? 0 : 1;
         std::printf("%ls: %ls%s\n", name, path, safe ? "" : "  NOT FROM THE SYSTEM DIRECTORY");
     }
+    for (const wchar_t* copy : planted)
+        if (copy[0] != 0 && !DeleteFileW(copy)) std::printf("could not remove %ls (error %lu)\n", copy, GetLastError());
     return outside == 0 ? 0 : 1;
 }
 

@@ -1,0 +1,61 @@
+// The window, placement, module and busy functions of platform/window.h on Win32, one call each.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "platform/win32/win32_handles.h"
+
+static_assert(sizeof(LONG) == sizeof(std::int32_t), "a rectangle's sides have the same width in both records");
+
+bool UiGetWindowRect(WindowHandle window, WindowRect* rect) {
+    RECT system = {};
+    if (!GetWindowRect(AsWindow(window), &system)) return false;
+    *rect = {system.left, system.top, system.right, system.bottom};
+    return true;
+}
+
+int UiGetSystemMetrics(int index) { return GetSystemMetrics(index); }
+
+WindowHandle UiCreateProgressWindow(const char16_t* text, std::int32_t x, std::int32_t y, std::int32_t width,
+                                    std::int32_t height, WindowHandle owner, ModuleHandle instance) {
+    return FromWindow(CreateWindowExW(0, PROGRESS_CLASSW, AsWide(text), WS_VISIBLE | PBS_SMOOTH, x, y, width, height,
+                                      AsWindow(owner), nullptr, AsInstance(instance), nullptr));
+}
+
+void UiSetProgressPosition(WindowHandle progress, std::uint32_t position) {
+    SendMessageW(AsWindow(progress), PBM_SETPOS, position, 0);
+}
+
+void UiDestroyWindow(WindowHandle window) { DestroyWindow(AsWindow(window)); }
+
+void UiBringToTop(WindowHandle window) { SetWindowPos(AsWindow(window), HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE); }
+
+WindowHandle UiGetForegroundWindow() { return FromWindow(GetForegroundWindow()); }
+
+// The resource is stored in German only; FindResourceW asks for the neutral language, and the
+// system then falls back through the thread's and the user's languages to the one that exists.
+bool UiLoadRawResource(ModuleHandle instance, std::uint16_t resourceId, const std::uint8_t** bytes, std::uint32_t* size) {
+    const HMODULE module = AsInstance(instance);
+    const HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
+    if (found == nullptr) return false;
+    const HGLOBAL loaded = LoadResource(module, found);
+    if (loaded == nullptr) return false;
+    const DWORD length = SizeofResource(module, found);
+    const void* data = LockResource(loaded);
+    if (data == nullptr) return false;
+    *bytes = static_cast<const std::uint8_t*>(data);
+    *size = length;
+    return true;
+}
+
+// The system stays awake, and a shutdown shows the reason, until UiEndBusy; an update cut short
+// by either would leave the box without firmware.
+void UiBeginBusy(WindowHandle window, const char16_t* reason) {
+    SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+    ShutdownBlockReasonCreate(AsWindow(window), AsWide(reason));
+}
+
+void UiEndBusy(WindowHandle window) {
+    ShutdownBlockReasonDestroy(AsWindow(window));
+    SetThreadExecutionState(ES_CONTINUOUS);
+}
