@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, where they are missing.
 set -euo pipefail
 packages=(
-  cmake make g++ clang libclang-rt-14-dev libgtest-dev googletest
+  cmake make g++ clang libclang-rt-14-dev libgtest-dev googletest python3
+  g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb xauth
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -27,3 +27,19 @@ if ! ./build/fuzz/fuzz/fuzz_device_link -max_total_time="$FUZZ_SECONDS" -max_len
   exit 1
 fi
 grep -E '^(Done|stat::number_of_executed_units)' "$corpus/log" || tail -n 3 "$corpus/log"
+
+echo "== Windows programs: cross build, resources, reproducibility"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j"$jobs"
+bash resources/check_resources.sh
+second=$(mktemp -d)
+trap 'rm -rf "$corpus" "$second"' EXIT
+cmake --preset windows -B "$second/build" >/dev/null
+cmake --build "$second/build" -j"$jobs" >/dev/null
+for exe in veltabox-updater.exe veltabox-updater-demo.exe; do
+  cmp "build/windows/$exe" "$second/build/$exe"
+  echo "$exe: $(stat -c %s "build/windows/$exe") bytes, identical in two clean builds"
+done
+
+echo "== Windows programs under Wine"
+bash scripts/wine-e2e.sh
