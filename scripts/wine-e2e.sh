@@ -220,6 +220,27 @@ run escape pass escape "$updater"
 run closebox pass closebox "$updater"
 run demo pass demo "$demo"
 
+# The Win32 backend's own checks that need no box: libraries from System32 only (with copies
+# planted beside the program), pauses never shorter than asked, bounded reads and writes.
+probe() {
+  local check=$1 begin status
+  echo "== backend: hid_probe $check"
+  begin=$(date +%s)
+  set +e
+  timeout -k 10 120 wine "$build/hid_probe.exe" "$check" 2>&1 | sed 's/\r$//; s/^/   /'
+  status=${PIPESTATUS[0]}
+  set -e
+  if [ "$status" -eq 0 ]; then
+    runs+=("ok      backend $check ($(( $(date +%s) - begin )) s)")
+  else
+    failures=$((failures + 1))
+    runs+=("FAILED  backend $check: exit code $status")
+  fi
+}
+probe --dll-check
+probe --pause-test
+probe --transfer-test
+
 if [ "$self_test" = 1 ]; then
   run self-test-demo-on-the-real-program fail demo "$updater" \
     "FAIL demo/hint is the ready text 40000" \
