@@ -2,7 +2,7 @@
 
 #include "app/globals.h"
 #include "app/main_window.h"
-#include "app/window_constants.h"
+#include "platform/window_constants.h"
 #include "device/discovery.h"
 #include "resources/resource_ids.h"
 

@@ -1,6 +1,6 @@
 #include "app/globals.h"
 #include "app/main_window.h"
-#include "app/window_constants.h"
+#include "platform/window_constants.h"
 #include "resources/resource_ids.h"
 
 LogoPlacement ComputeLogoPlacement(const WindowRect& window, const WindowRect& group, int frameWidth, int captionHeight,

@@ -1,7 +1,7 @@
 #include "app/globals.h"
 #include "app/main_window.h"
 #include "app/text.h"
-#include "app/window_constants.h"
+#include "platform/window_constants.h"
 #include "device/discovery.h"
 #include "resources/catalogue.h"
 #include "resources/resource_ids.h"

@@ -8,7 +8,7 @@
 
 #include "app/globals.h"
 #include "app/main_window.h"
-#include "app/window_constants.h"
+#include "platform/window_constants.h"
 #include "device/discovery.h"
 #include "platform/sim/sim_box.h"
 #include "platform/sim/sim_ui.h"

@@ -1,5 +1,5 @@
 #include "app/globals.h"
-#include "app/window_constants.h"
+#include "platform/window_constants.h"
 #include "update/update.h"
 
 void ProgressWindowOrigin(const WindowRect& main, std::int32_t* x, std::int32_t* y) {

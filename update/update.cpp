@@ -5,7 +5,7 @@
 #include "app/globals.h"
 #include "app/main_window.h"
 #include "app/text.h"
-#include "app/window_constants.h"
+#include "platform/window_constants.h"
 #include "device/discovery.h"
 #include "device/flash.h"
 #include "device/protocol.h"

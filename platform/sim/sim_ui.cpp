@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "platform/sim/sim_box.h"
+#include "platform/window_constants.h"
 #include "resources/catalogue.h"
 #include "resources/firmware_image.h"
 
@@ -20,11 +21,6 @@ constexpr WindowHandle PROGRESS_BASE = 0x3000;
 constexpr DrawContext MEMORY_DC = 0x6000;
 constexpr GdiObject LOGO_BITMAP = 0x7000;
 constexpr GdiObject STOCK_BITMAP = 0x7001;
-constexpr std::uint32_t DBT_DEVICEREMOVECOMPLETE_CODE = 0x8004;
-constexpr std::uint32_t WM_COMMAND_CODE = 0x0111;
-constexpr std::uint32_t WM_PAINT_CODE = 0x000F;
-constexpr std::uint32_t WM_INITDIALOG_CODE = 0x0110;
-constexpr std::uint32_t WM_DEVICECHANGE_CODE = 0x0219;
 
 std::vector<Control> TemplateControls() {
     return {
@@ -81,13 +77,13 @@ WindowHandle HandleOf(int id) {
 
 bool Click(int id) {
     if (!Enabled(id) || g_ui.ended) return false;
-    Send(WM_COMMAND_CODE, static_cast<std::uintptr_t>(id), HandleOf(id));
+    Send(WM_COMMAND, static_cast<std::uintptr_t>(id), HandleOf(id));
     return true;
 }
 
-void Cancel() { Send(WM_COMMAND_CODE, 2, 0); }
+void Cancel() { Send(WM_COMMAND, 2, 0); }
 
-void Paint() { Send(WM_PAINT_CODE, 0, 0); }
+void Paint() { Send(WM_PAINT, 0, 0); }
 
 std::intptr_t SendDeviceChange(std::uintptr_t eventCode, std::uint32_t deviceType, const std::u16string& path) {
     // The record is as long as its name, the way the system delivers it.
@@ -97,14 +93,14 @@ std::intptr_t SendDeviceChange(std::uintptr_t eventCode, std::uint32_t deviceTyp
     record->dbcc_size = static_cast<std::uint32_t>(size);
     record->dbcc_devicetype = deviceType;
     std::memcpy(record->dbcc_name, path.c_str(), (path.size() + 1) * sizeof(char16_t));
-    return Send(WM_DEVICECHANGE_CODE, eventCode, reinterpret_cast<std::intptr_t>(record));
+    return Send(WM_DEVICECHANGE, eventCode, reinterpret_cast<std::intptr_t>(record));
 }
 
 void DeliverPendingRemovals() {
     while (!sim::g_world.removedPaths.empty()) {
         const std::u16string path = sim::g_world.removedPaths.front();
         sim::g_world.removedPaths.erase(sim::g_world.removedPaths.begin());
-        SendDeviceChange(DBT_DEVICEREMOVECOMPLETE_CODE, 5, path);
+        SendDeviceChange(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE, path);
     }
 }
 
@@ -124,7 +120,7 @@ std::intptr_t UiRunDialog(ModuleHandle, std::uint16_t templateId) {
     g_ui.controls = simui::TemplateControls();
     g_ui.title = u"SORVANTIK Firmware Updater";
     g_ui.initialised = true;
-    simui::Send(simui::WM_INITDIALOG_CODE, 0, 0);
+    simui::Send(WM_INITDIALOG, 0, 0);
     // The dialog's message loop: between the user's actions it delivers what the system posted.
     for (std::size_t step = 0; step < g_ui.script.size() && !g_ui.ended; ++step) {
         simui::DeliverPendingRemovals();

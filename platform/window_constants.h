@@ -1,6 +1,7 @@
-// The window system's numbers that the dialog logic speaks: message numbers, notification
-// codes, message-box types and answers, show commands and metrics. Their values are the
-// system's own, so that the Win32 backend passes them through unchanged.
+// The window system's numbers that the dialog logic and the recording backend speak: message
+// numbers, notification codes, message-box types and answers, show commands and metrics. Their
+// values are the system's own, so the Win32 backend passes them through unchanged; it never
+// includes this file, whose names <windows.h> defines as macros.
 #pragma once
 
 #include <cstdint>
