@@ -91,6 +91,29 @@ TEST_F(UpdateTest, WholeUpdateWritesTheImageWithEveryReportAndPauseTheBoxNeeds) 
     EXPECT_EQ(g_ui.busyReason, Message(IDS_WRITING));
 }
 
+TEST_F(UpdateTest, SlowWindowWorkAfterABlockIsTakenOutOfItsPauseNotAddedToIt) {
+    // A bar that takes 3 ms to show each position fits inside the box's 20 ms; one that takes
+    // 25 ms sets the pace itself, and the box still never gets a block early.
+    for (const std::uint32_t showMs : {3u, 25u}) {
+        SCOPED_TRACE(showMs);
+        SetUp();
+        g_ui.progressUpdateMs = showMs;
+        StartReady();
+        sim::g_world.pauses.clear();
+        simui::Click(IDC_UPDATE);
+
+        const auto reports = UpdateReports();
+        ASSERT_EQ(reports.size(), UPDATE_REPORTS);
+        const std::uint64_t gap = std::max(20u, showMs) * 1000ull;
+        for (std::size_t i = 118; i <= 1428; ++i) ASSERT_EQ(reports[i].timeUs - reports[i - 1].timeUs, gap) << i;
+        const std::vector<std::uint32_t> blockPauses(sim::g_world.pauses.end() - 1311, sim::g_world.pauses.end());
+        EXPECT_EQ(blockPauses, std::vector<std::uint32_t>(1311, showMs < 20 ? 20 - showMs : 0));
+        EXPECT_TRUE(Box().violations.empty()) << Box().violations.front();
+        EXPECT_EQ(Hint(), Message(IDS_SUCCESS));
+        TearDown();
+    }
+}
+
 TEST_F(UpdateTest, ProgressWindowIsCentredOnTheMainWindowAndCountsTheShareSent) {
     g_ui.mainRect = {100, 200, 501, 351};
     StartReady();

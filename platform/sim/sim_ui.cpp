@@ -288,6 +288,7 @@ WindowHandle UiCreateProgressWindow(const char16_t* text, std::int32_t x, std::i
 
 void UiSetProgressPosition(WindowHandle progress, std::uint32_t position) {
     if (simui::ProgressWindow* p = simui::ProgressByHandle(progress)) p->positions.push_back(position);
+    if (g_ui.progressUpdateMs > 0) sim::WaitFor(g_ui.progressUpdateMs);
 }
 
 void UiDestroyWindow(WindowHandle window) {

@@ -83,6 +83,7 @@ struct Ui {
     int openBoxes = 0;
 
     bool progressCreationFails = false;
+    std::uint32_t progressUpdateMs = 0;  // how long each new position takes to show, on the world's clock
     std::vector<ProgressWindow> progress;
     std::vector<WindowOperation> operations;
     std::function<WindowHandle()> foreground;  // GetForegroundWindow; the main dialog when unset

@@ -1,4 +1,5 @@
-// SystemPause of platform/system.h on Win32: never shorter than asked, and close to it.
+// The clock and the pauses of platform/system.h on Win32: a pause never ends before its
+// deadline, and ends close to it.
 #include "platform/system.h"
 
 #include <windows.h>
@@ -11,6 +12,8 @@
 #endif
 
 namespace {
+
+constexpr LONGLONG MICROSECONDS = 1000000;
 
 // A timer that is not high-resolution expires on a system tick, every 15.6 ms by default: a
 // 20 ms pause would last 31 ms, and the erase pauses of an update would add up to seconds.
@@ -26,15 +29,34 @@ PauseTimer CreatePauseTimer() {
     return {CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS), false};
 }
 
-LONGLONG Now() {
+// The counter's frequency is fixed at system boot and the same on every processor.
+LONGLONG Frequency() {
+    static const LONGLONG frequency = [] {
+        LARGE_INTEGER value;
+        QueryPerformanceFrequency(&value);
+        return value.QuadPart;
+    }();
+    return frequency;
+}
+
+LONGLONG Ticks() {
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
     return counter.QuadPart;
 }
 
-// Split so that neither product can overflow, whatever the counter's frequency.
-LONGLONG CounterTicks(std::uint32_t milliseconds, LONGLONG frequency) {
-    return milliseconds / 1000 * frequency + (milliseconds % 1000 * frequency + 999) / 1000;
+// Conversions split so that no product can overflow, whatever the counter's frequency; both
+// round up, which keeps a reading from lying before its moment and a deadline from lying
+// before the microsecond it names.
+std::uint64_t MicrosecondsOf(LONGLONG ticks, LONGLONG frequency) {
+    return static_cast<std::uint64_t>(ticks / frequency * MICROSECONDS +
+                                      (ticks % frequency * MICROSECONDS + frequency - 1) / frequency);
+}
+
+LONGLONG TicksOf(std::uint64_t microseconds, LONGLONG frequency) {
+    const auto whole = static_cast<LONGLONG>(microseconds / MICROSECONDS);
+    const auto part = static_cast<LONGLONG>(microseconds % MICROSECONDS);
+    return whole * frequency + (part * frequency + MICROSECONDS - 1) / MICROSECONDS;
 }
 
 // Relative due times are negative, in 100 ns units; rounded up so the timer never fires early.
@@ -62,14 +84,20 @@ void EndFinerTick() { TimerLibraryOnce().timeEndPeriod(1); }
 
 }  // namespace
 
+std::uint64_t SystemClockMicroseconds() { return MicrosecondsOf(Ticks(), Frequency()); }
+
 // The timer is the process's: the pauses come from the one thread that drives the box.
-void SystemPause(std::uint32_t milliseconds) {
+void SystemPauseUntil(std::uint64_t deadline) {
     static const PauseTimer pause = CreatePauseTimer();
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    const LONGLONG end = Now() + CounterTicks(milliseconds, frequency.QuadPart);
+    const LONGLONG frequency = Frequency();
+    const LONGLONG end = TicksOf(deadline, frequency);
+    if (Ticks() >= end) return;
     const bool finerTick = !pause.highResolution && BeginFinerTick();
     // A wait may end a little before the counter says it should; the rest is waited again.
-    for (LONGLONG left = end - Now(); left > 0; left = end - Now()) WaitTicks(pause, left, frequency.QuadPart);
+    for (LONGLONG left = end - Ticks(); left > 0; left = end - Ticks()) WaitTicks(pause, left, frequency);
     if (finerTick) EndFinerTick();
+}
+
+void SystemPause(std::uint32_t milliseconds) {
+    SystemPauseUntil(SystemClockMicroseconds() + static_cast<std::uint64_t>(milliseconds) * 1000);
 }

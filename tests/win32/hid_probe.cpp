@@ -1,6 +1,7 @@
 // A look at the HID stack of the machine it runs on, through the same backend as the program.
 //   hid_probe               FindDevice's result and the number of HID interfaces present
-//   hid_probe --pause-test  SystemPause against the performance counter; fails on a short pause
+//   hid_probe --pause-test  SystemPause and SystemPauseUntil against the performance counter;
+//                           fails on a pause that ends early
 //   hid_probe --dll-check   where the backend's libraries were loaded from, with copies of them
 //                           planted beside the probe; fails when one is not System32's
 //   hid_probe --transfer-test  report reads and writes against a pipe that stops answering
@@ -44,7 +45,7 @@ double ElapsedMs(LONGLONG from, LONGLONG to) {
 
 int PauseTest() {
     const std::uint32_t asked[] = {1, 5, 20, 20, 20, 20, 20, 40, 40, 100};
-    int shortPauses = 0;
+    int faults = 0;
     for (const std::uint32_t milliseconds : asked) {
         LARGE_INTEGER before;
         LARGE_INTEGER after;
@@ -53,10 +54,55 @@ int PauseTest() {
         QueryPerformanceCounter(&after);
         const double took = ElapsedMs(before.QuadPart, after.QuadPart);
         const bool isShort = took < milliseconds;
-        shortPauses += isShort ? 1 : 0;
+        faults += isShort ? 1 : 0;
         std::printf("SystemPause(%u): %.3f ms%s\n", static_cast<unsigned>(milliseconds), took, isShort ? "  SHORT" : "");
     }
-    return shortPauses == 0 ? 0 : 1;
+    // As the update paces its blocks: the clock is read when the report is written, other work
+    // follows, and the pause ends 20 ms after the reading, not after the work.
+    const DWORD work[] = {0, 3, 3, 3, 25};
+    for (const DWORD workMs : work) {
+        LARGE_INTEGER before;
+        LARGE_INTEGER after;
+        QueryPerformanceCounter(&before);
+        const std::uint64_t written = SystemClockMicroseconds();
+        if (workMs > 0) Sleep(workMs);
+        SystemPauseUntil(written + 20000);
+        const std::uint64_t ended = SystemClockMicroseconds();
+        QueryPerformanceCounter(&after);
+        const double took = ElapsedMs(before.QuadPart, after.QuadPart);
+        const bool isShort = took < 20 || ended < written + 20000;
+        faults += isShort ? 1 : 0;
+        std::printf("%lu ms of work, then SystemPauseUntil(20 ms after the reading): %.3f ms in all%s\n",
+                    static_cast<unsigned long>(workMs), took, isShort ? "  SHORT" : "");
+    }
+    // A run as long as 50 blocks: how far past their deadlines the pauses end on this system,
+    // and what the waiting costs in processor time.
+    FILETIME created, exited, kernelBefore, userBefore, kernelAfter, userAfter;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernelBefore, &userBefore);
+    double over = 0;
+    double mostOver = 0;
+    std::uint64_t deadline = SystemClockMicroseconds();
+    LARGE_INTEGER runStart;
+    LARGE_INTEGER runEnd;
+    QueryPerformanceCounter(&runStart);
+    for (int block = 0; block < 50; ++block) {
+        deadline += 20000;
+        SystemPauseUntil(deadline);
+        const double late = static_cast<double>(SystemClockMicroseconds() - deadline) / 1000.0;
+        over += late;
+        mostOver = late > mostOver ? late : mostOver;
+    }
+    QueryPerformanceCounter(&runEnd);
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernelAfter, &userAfter);
+    const auto hundredNs = [](const FILETIME& time) {
+        return static_cast<double>(static_cast<ULONGLONG>(time.dwHighDateTime) << 32 | time.dwLowDateTime);
+    };
+    const double cpuMs = (hundredNs(kernelAfter) - hundredNs(kernelBefore) + hundredNs(userAfter) - hundredNs(userBefore)) / 10000.0;
+    const double wallMs = ElapsedMs(runStart.QuadPart, runEnd.QuadPart);
+    std::printf("50 pauses until 20 ms apart: past their deadlines by %.3f ms on average, %.3f ms at most; "
+                "processor time %.1f ms of %.1f ms (%.1f %%)\n",
+                over / 50, mostOver, cpuMs, wallMs, 100.0 * cpuMs / wallMs);
+    return faults == 0 ? 0 : 1;
 }
 
 // True when `path` names a file directly inside `directory`.
