@@ -86,15 +86,35 @@ void EndFinerTick() { TimerLibraryOnce().timeEndPeriod(1); }
 
 std::uint64_t SystemClockMicroseconds() { return MicrosecondsOf(Ticks(), Frequency()); }
 
-// The timer is the process's: the pauses come from the one thread that drives the box.
+// A timer wakes the thread some time after it is due: a few microseconds with the
+// high-resolution flag, up to a tick (1 ms at the finer tick) without it. Over an update's 1430
+// pauses that lateness would add up to a second, so the timer is set that much early, as far as
+// the recent wakes have shown it, and the last stretch before the deadline is given away with
+// Sleep(0) until the counter reaches it. The stretch is bounded, so that a system whose timer
+// is late by whole ticks does not turn the pauses into spinning.
+//
+// The timer and the lateness are the process's: the pauses come from the one thread that drives
+// the box.
 void SystemPauseUntil(std::uint64_t deadline) {
     static const PauseTimer pause = CreatePauseTimer();
+    static LONGLONG lateness = 0;
     const LONGLONG frequency = Frequency();
     const LONGLONG end = TicksOf(deadline, frequency);
     if (Ticks() >= end) return;
+    const LONGLONG slack = frequency / 20000;       // 50 us
+    const LONGLONG mostEarly = frequency / 500;     // 2 ms
     const bool finerTick = !pause.highResolution && BeginFinerTick();
-    // A wait may end a little before the counter says it should; the rest is waited again.
-    for (LONGLONG left = end - Ticks(); left > 0; left = end - Ticks()) WaitTicks(pause, left, frequency);
+    for (LONGLONG now = Ticks(); now < end; now = Ticks()) {
+        const LONGLONG early = lateness < mostEarly ? lateness : mostEarly;
+        if (end - now <= early + slack) {
+            Sleep(0);
+            continue;
+        }
+        const LONGLONG due = end - early;
+        WaitTicks(pause, due - now, frequency);
+        const LONGLONG late = Ticks() - due;
+        lateness = (lateness * 7 + (late > 0 ? late : 0)) / 8;
+    }
     if (finerTick) EndFinerTick();
 }
 
