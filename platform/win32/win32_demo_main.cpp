@@ -9,6 +9,8 @@
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // As in the real program: the dialog manager's own loads come from System32 only.
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // As in the real program: no ghost window over a running update.
+    DisableProcessWindowsGhosting();
     AttachDemoBox();
     return RunProgram(reinterpret_cast<ModuleHandle>(instance));
 }

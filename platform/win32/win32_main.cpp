@@ -8,5 +8,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // the program's own and those the dialog manager makes (comctl32.dll, uxtheme.dll), comes
     // from System32 and never from the directory the updater was downloaded to.
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // The update runs 31 s inside the "Update" command and takes no messages meanwhile, by
+    // design. A top-level window that has taken no messages for about 5 s is replaced by a ghost
+    // window ("Keine Rueckmeldung" in its title) whose close box offers to end the program: in
+    // the middle of a flash write. Without ghosting the dialog and the progress window stay as
+    // they are, and a click on them waits until the update is done.
+    DisableProcessWindowsGhosting();
     return RunProgram(reinterpret_cast<ModuleHandle>(instance));
 }
