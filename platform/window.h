@@ -86,10 +86,12 @@ void UiSetBkMode(DrawContext dc, int mode);                              // SetB
 bool UiGetWindowRect(WindowHandle window, WindowRect* rect);             // GetWindowRect
 int UiGetSystemMetrics(int index);                                       // GetSystemMetrics
 // CreateWindowExW(0, "msctls_progress32", text, WS_VISIBLE | PBS_SMOOTH, x, y, width, height,
-// owner, no menu, instance, no data).
+// owner, no menu, instance, no data), then SetWindowTheme with no visual style.
 WindowHandle UiCreateProgressWindow(const char16_t* text, std::int32_t x, std::int32_t y, std::int32_t width,
                                     std::int32_t height, WindowHandle owner, ModuleHandle instance);
-void UiSetProgressPosition(WindowHandle progress, std::uint32_t position);  // SendMessageW(PBM_SETPOS, position, 0)
+// SendMessageW(PBM_SETPOS, position, 0), then UpdateWindow: the new position is on the screen when
+// it returns, without a message loop.
+void UiSetProgressPosition(WindowHandle progress, std::uint32_t position);
 void UiDestroyWindow(WindowHandle window);                               // DestroyWindow
 void UiBringToTop(WindowHandle window);                                  // SetWindowPos(HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE)
 WindowHandle UiGetForegroundWindow();                                    // GetForegroundWindow

@@ -1,5 +1,5 @@
-// Why the libraries are loaded by hand: hid.dll, setupapi.dll, winmm.dll and msimg32.dll are not
-// KnownDLLs, so an ordinary import would be looked for in the program's own directory first, and
+// Why the libraries are loaded by hand: hid.dll, setupapi.dll, winmm.dll, msimg32.dll and
+// uxtheme.dll are not KnownDLLs, so an ordinary import would be looked for in the program's own directory first, and
 // a hid.dll left beside the downloaded updater would run with the user's rights. The linker flag
 // that limits static imports to System32 (--dependent-load-flag, /DEPENDENTLOADFLAG) is missing
 // from the mingw-w64 binutils we build with (2.40 rejects it), so the program links none of these
@@ -76,6 +76,13 @@ ImageLibrary LoadImageLibrary() {
     return ImageLibrary{};
 }
 
+ThemeLibrary LoadThemeLibrary() {
+    ThemeLibrary found = {};
+    const HMODULE uxtheme = LoadFromSystem(L"uxtheme.dll");
+    if (uxtheme != nullptr && Resolve(uxtheme, "SetWindowTheme", found.SetWindowTheme)) return found;
+    return ThemeLibrary{};
+}
+
 }  // namespace
 
 const HidLibraries& HidLibrariesOnce() {
@@ -95,5 +102,10 @@ const ControlsLibrary& ControlsLibraryOnce() {
 
 const ImageLibrary& ImageLibraryOnce() {
     static const ImageLibrary library = LoadImageLibrary();
+    return library;
+}
+
+const ThemeLibrary& ThemeLibraryOnce() {
+    static const ThemeLibrary library = LoadThemeLibrary();
     return library;
 }

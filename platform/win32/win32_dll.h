@@ -7,6 +7,7 @@
 #include <hidsdi.h>
 #include <mmsystem.h>
 #include <setupapi.h>
+#include <uxtheme.h>
 
 // Every member is null when `loadError` is not ERROR_SUCCESS.
 struct HidLibraries {
@@ -39,8 +40,14 @@ struct ImageLibrary {
     decltype(&::TransparentBlt) TransparentBlt;
 };
 
+// Null when uxtheme.dll or the entry point is missing.
+struct ThemeLibrary {
+    decltype(&::SetWindowTheme) SetWindowTheme;
+};
+
 // Resolved on the first call, from the system directory only; later calls return the same.
 const HidLibraries& HidLibrariesOnce();
 const TimerLibrary& TimerLibraryOnce();
 const ControlsLibrary& ControlsLibraryOnce();
 const ImageLibrary& ImageLibraryOnce();
+const ThemeLibrary& ThemeLibraryOnce();

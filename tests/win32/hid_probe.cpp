@@ -127,7 +127,7 @@ int DllCheck() {
     wchar_t system[MAX_PATH];
     wchar_t own[MAX_PATH];
     if (GetSystemDirectoryW(system, MAX_PATH) == 0 || !ProgramDirectory(own, MAX_PATH)) return 1;
-    const wchar_t* const names[] = {L"hid.dll", L"setupapi.dll", L"comctl32.dll", L"msimg32.dll"};
+    const wchar_t* const names[] = {L"hid.dll", L"setupapi.dll", L"comctl32.dll", L"msimg32.dll", L"uxtheme.dll"};
     constexpr std::size_t COUNT = sizeof names / sizeof names[0];
     wchar_t planted[COUNT][MAX_PATH] = {};
     for (std::size_t i = 0; i < COUNT; ++i) {
@@ -138,11 +138,13 @@ int DllCheck() {
         if (!CopyFileW(original, planted[i], TRUE)) planted[i][0] = 0;
     }
 
-    // Listing the interfaces loads hid.dll and setupapi.dll; the dialog's two come on first use.
+    // Listing the interfaces loads hid.dll and setupapi.dll; the window half's three come on
+    // first use.
     const InterfaceList list = HidListInterfaces();
     if (list != PLATFORM_NO_LIST) HidFreeInterfaceList(list);
     ControlsLibraryOnce();
     ImageLibraryOnce();
+    ThemeLibraryOnce();
 
     int outside = 0;
     for (const wchar_t* name : names) {
