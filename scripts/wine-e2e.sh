@@ -228,7 +228,8 @@ run closebox pass closebox "$updater"
 run demo pass demo "$demo"
 
 # The Win32 backend's own checks that need no box: libraries from System32 only (with copies
-# planted beside the program), pauses never shorter than asked, bounded reads and writes.
+# planted beside the program), also by the full paths that Windows 7 without KB2533623 needs,
+# pauses never shorter than asked, bounded reads and writes.
 probe() {
   local check=$1 begin status
   echo "== backend: hid_probe $check"
@@ -245,6 +246,7 @@ probe() {
   fi
 }
 probe --dll-check
+probe --dll-check-by-path
 probe --pause-test
 probe --transfer-test
 

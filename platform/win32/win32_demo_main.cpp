@@ -4,11 +4,12 @@
 #include <windows.h>
 
 #include "platform/sim/sim_demo_world.h"
+#include "platform/win32/win32_dll.h"
 #include "platform/window.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // As in the real program: the dialog manager's own loads come from System32 only.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    RestrictLibrarySearch();
     // As in the real program: no ghost window over a running update.
     DisableProcessWindowsGhosting();
     AttachDemoBox();

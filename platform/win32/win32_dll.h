@@ -45,6 +45,17 @@ struct ThemeLibrary {
     decltype(&::SetWindowTheme) SetWindowTheme;
 };
 
+// Makes every later load of a library by name look in System32 only, where the system can be
+// told so (Windows 8 and later, Windows 7 with KB2533623); elsewhere does what
+// RestrictLibrarySearchByPath does. Called first thing by the programs' entries.
+void RestrictLibrarySearch();
+// Where the system cannot be told: takes the current directory out of the search, and loads the
+// library that comctl32.dll loads by name from System32 first.
+void RestrictLibrarySearchByPath();
+// LoadLibraryExW of `name` by its full path in System32, with LOAD_WITH_ALTERED_SEARCH_PATH: how
+// the libraries are loaded where LOAD_LIBRARY_SEARCH_SYSTEM32 is unknown.
+HMODULE LoadFromSystemByPath(const wchar_t* name);
+
 // Resolved on the first call, from the system directory only; later calls return the same.
 const HidLibraries& HidLibrariesOnce();
 const TimerLibrary& TimerLibraryOnce();

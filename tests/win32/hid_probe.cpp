@@ -4,6 +4,8 @@
 //                           fails on a pause that ends early
 //   hid_probe --dll-check   where the backend's libraries were loaded from, with copies of them
 //                           planted beside the probe; fails when one is not System32's
+//   hid_probe --dll-check-by-path  the same for the loads by full path that stand in for the
+//                           search flags on Windows 7 without KB2533623
 //   hid_probe --transfer-test  report reads and writes against a pipe that stops answering
 #include <cstdio>
 #include <cstring>
@@ -121,43 +123,58 @@ bool ProgramDirectory(wchar_t* directory, DWORD capacity) {
     return true;
 }
 
+const wchar_t* const LIBRARIES[] = {L"hid.dll", L"setupapi.dll", L"comctl32.dll", L"msimg32.dll", L"uxtheme.dll"};
+constexpr std::size_t LIBRARY_COUNT = sizeof LIBRARIES / sizeof LIBRARIES[0];
+
 // A copy of each library is left beside the probe first, the way a planted one would lie beside
-// the downloaded updater; a load that looked in the program's directory would take it.
-int DllCheck() {
+// the downloaded updater; a load that looked in the program's directory would take it. `load`
+// then loads them; each must be System32's, and a later load by name must find that same module.
+template <typename Load>
+int DllCheck(Load load) {
     wchar_t system[MAX_PATH];
     wchar_t own[MAX_PATH];
     if (GetSystemDirectoryW(system, MAX_PATH) == 0 || !ProgramDirectory(own, MAX_PATH)) return 1;
-    const wchar_t* const names[] = {L"hid.dll", L"setupapi.dll", L"comctl32.dll", L"msimg32.dll", L"uxtheme.dll"};
-    constexpr std::size_t COUNT = sizeof names / sizeof names[0];
-    wchar_t planted[COUNT][MAX_PATH] = {};
-    for (std::size_t i = 0; i < COUNT; ++i) {
+    wchar_t planted[LIBRARY_COUNT][MAX_PATH] = {};
+    for (std::size_t i = 0; i < LIBRARY_COUNT; ++i) {
         wchar_t original[MAX_PATH];
-        std::swprintf(original, MAX_PATH, L"%ls\\%ls", system, names[i]);
-        std::swprintf(planted[i], MAX_PATH, L"%ls\\%ls", own, names[i]);
+        std::swprintf(original, MAX_PATH, L"%ls\\%ls", system, LIBRARIES[i]);
+        std::swprintf(planted[i], MAX_PATH, L"%ls\\%ls", own, LIBRARIES[i]);
         // A copy that was there before is left alone, and not removed afterwards either.
         if (!CopyFileW(original, planted[i], TRUE)) planted[i][0] = 0;
     }
 
-    // Listing the interfaces loads hid.dll and setupapi.dll; the window half's three come on
-    // first use.
-    const InterfaceList list = HidListInterfaces();
-    if (list != PLATFORM_NO_LIST) HidFreeInterfaceList(list);
-    ControlsLibraryOnce();
-    ImageLibraryOnce();
-    ThemeLibraryOnce();
+    load();
 
     int outside = 0;
-    for (const wchar_t* name : names) {
+    for (const wchar_t* name : LIBRARIES) {
         wchar_t path[MAX_PATH] = L"(not loaded)";
         const HMODULE module = GetModuleHandleW(name);
         if (module != nullptr) GetModuleFileNameW(module, path, MAX_PATH);
-        const bool safe = module != nullptr && DirectlyInside(path, system);
+        const bool safe = module != nullptr && DirectlyInside(path, system) && LoadLibraryW(name) == module;
         outside += safe ? 0 : 1;
         std::printf("%ls: %ls%s\n", name, path, safe ? "" : "  NOT FROM THE SYSTEM DIRECTORY");
     }
     for (const wchar_t* copy : planted)
         if (copy[0] != 0 && !DeleteFileW(copy)) std::printf("could not remove %ls (error %lu)\n", copy, GetLastError());
     return outside == 0 ? 0 : 1;
+}
+
+// As the programs load them: listing the interfaces loads hid.dll and setupapi.dll, the window
+// half's three come on first use.
+void LoadAsTheProgramsDo() {
+    const InterfaceList list = HidListInterfaces();
+    if (list != PLATFORM_NO_LIST) HidFreeInterfaceList(list);
+    ControlsLibraryOnce();
+    ImageLibraryOnce();
+    ThemeLibraryOnce();
+}
+
+// As on Windows 7 without KB2533623, where the search flags are unknown: what the programs' entry
+// does there, then every library by its full path.
+void LoadByPath() {
+    RestrictLibrarySearchByPath();
+    for (const wchar_t* name : LIBRARIES)
+        if (LoadFromSystemByPath(name) == nullptr) std::printf("%ls: not loaded (error %lu)\n", name, GetLastError());
 }
 
 bool Expect(bool held, const char* what) {
@@ -225,9 +242,10 @@ int TransferTest() {
 
 int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--pause-test") == 0) return PauseTest();
-    if (argc == 2 && std::strcmp(argv[1], "--dll-check") == 0) return DllCheck();
+    if (argc == 2 && std::strcmp(argv[1], "--dll-check") == 0) return DllCheck(LoadAsTheProgramsDo);
+    if (argc == 2 && std::strcmp(argv[1], "--dll-check-by-path") == 0) return DllCheck(LoadByPath);
     if (argc == 2 && std::strcmp(argv[1], "--transfer-test") == 0) return TransferTest();
     if (argc == 1) return Probe();
-    std::fprintf(stderr, "usage: hid_probe [--pause-test | --dll-check | --transfer-test]\n");
+    std::fprintf(stderr, "usage: hid_probe [--pause-test | --dll-check | --dll-check-by-path | --transfer-test]\n");
     return 2;
 }
