@@ -31,7 +31,7 @@ grep -E '^(Done|stat::number_of_executed_units)' "$corpus/log" || tail -n 3 "$co
 echo "== Windows programs: cross build, resources, reproducibility"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"
-bash resources/check_resources.sh
+python3 resources/check_resources.py
 second=$(mktemp -d)
 trap 'rm -rf "$corpus" "$second"' EXIT
 cmake --preset windows -B "$second/build" >/dev/null
