@@ -39,7 +39,8 @@ CV = WS_CHILD | WS_VISIBLE
 STATIC_STYLE = SS_LEFT | WS_GROUP | CV
 CLASS_ATOMS = {0x80: "button", 0x81: "edit", 0x82: "static"}
 
-# The sides of the icon group's images that the main window may be shown with.
+# The icon group the main window shows: eight 32-bit images with alpha, of these sides only.
+ICON_IMAGES = 8
 ICON_SIDES = (16, 32, 48)
 
 failures = []
@@ -294,10 +295,23 @@ def check_icon(group, get):
             continue
         if len(image) != size:
             fail("icon image %d has %d bytes, the group says %d" % (icon_id, len(image), size))
-        if image[:4] != b"\x89PNG":
-            _hs, iw, ih, _pl, ibits = struct.unpack_from("<IiiHH", image, 0)
-            if (iw, ih, ibits) != (w or 256, 2 * (h or 256), bits):
-                fail("icon image %d is %dx%d/2 %d bpp, the group says %dx%d %d bpp" % (icon_id, iw, ih, ibits, w, h, bits))
+        if (w, h) not in [(side, side) for side in ICON_SIDES] or (planes, bits) != (1, 32):
+            fail("icon image %d is %dx%d, %d planes, %d bpp; expected 16, 32 or 48 pixels square, 1 plane, 32 bpp"
+                 % (icon_id, w, h, planes, bits))
+        if image[:4] == b"\x89PNG":
+            fail("icon image %d is a PNG; icons keep PNG for 256-pixel images, and this check reads bitmaps" % icon_id)
+            continue
+        header, iw, ih, _pl, ibits = struct.unpack_from("<IiiHH", image, 0)
+        if (iw, ih, ibits) != (w or 256, 2 * (h or 256), bits):
+            fail("icon image %d is %dx%d/2 %d bpp, the group says %dx%d %d bpp" % (icon_id, iw, ih, ibits, w, h, bits))
+        elif ibits == 32:
+            # Windows blends a 32-bit image by its alpha only when some of it is set; an image
+            # whose alpha is all 0 is drawn through its mask, with hard edges.
+            alpha = image[header + 3:header + 4 * iw * (ih // 2):4]
+            if not any(alpha) or all(a == 255 for a in alpha):
+                fail("icon image %d carries no alpha (every pixel %s)" % (icon_id, "transparent" if not any(alpha) else "opaque"))
+    if count != ICON_IMAGES:
+        fail("icon group IDI_APP has %d images, expected %d" % (count, ICON_IMAGES))
     for side in ICON_SIDES:
         if (side, side, 32) not in entries:
             fail("icon group IDI_APP has no 32-bit %dx%d image" % (side, side))

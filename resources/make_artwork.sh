@@ -42,11 +42,12 @@ KEY='#00FF00'
   -strip +set date:create +set date:modify \
   -type TrueColor -compress None "BMP3:$here/logo.bmp"
 
-# app.ico: the emblem alone. Eight images, the classic set Windows picks from by size and
-# screen depth: 32-bit with alpha at 48, 32 and 16; 8-bit at 48, 32 and 16; 4-bit at 32 and 16.
-# The paletted ones carry the shape in their AND mask. 48 and 32 are scaled down from one large
-# drawing; 16 has its own drawing on a 16-pixel grid (no bar, a bolder V), because the large one
-# turns to mud at that size.
+# app.ico: the emblem alone, in eight 32-bit images with alpha: 48, 32 and 16 pixels with soft
+# edges, then 48, 32, 16, 32 and 16 with hard ones (alpha 0 or 255 only), in the places where the
+# set had its paletted images. Windows picks the first image of a size, so the soft ones are the
+# ones it shows. 48 and 32 are scaled down from one large drawing; 16 has its own drawing on a
+# 16-pixel grid (no bar, a bolder V), because the large one turns to mud at that size.
+# TrueColorAlpha keeps ImageMagick from storing an image with few colours as a paletted one.
 "$CONVERT" \
   \( -size 384x384 xc:none \
      -fill "$BLUE" -draw 'roundrectangle 8,8 375,375 72,72' \
@@ -60,10 +61,10 @@ KEY='#00FF00'
   \( mpr:big -filter Box -resize 48x48 \) \
   \( mpr:big -filter Box -resize 32x32 \) \
   \( mpr:small -filter Box -resize 16x16 \) \
-  \( mpr:big -filter Box -resize 48x48 -channel A -threshold 50% +channel +dither -colors 255 \) \
-  \( mpr:big -filter Box -resize 32x32 -channel A -threshold 50% +channel +dither -colors 255 \) \
-  \( mpr:small -filter Box -resize 16x16 -channel A -threshold 50% +channel +dither -colors 255 \) \
-  \( mpr:big -filter Box -resize 32x32 -channel A -threshold 50% +channel +dither -colors 15 \) \
-  \( mpr:small -filter Box -resize 16x16 -channel A -threshold 50% +channel +dither -colors 15 \) \
-  -strip +set date:create +set date:modify \
+  \( mpr:big -filter Box -resize 48x48 -channel A -threshold 50% +channel \) \
+  \( mpr:big -filter Box -resize 32x32 -channel A -threshold 50% +channel \) \
+  \( mpr:small -filter Box -resize 16x16 -channel A -threshold 50% +channel \) \
+  \( mpr:big -filter Box -resize 32x32 -channel A -threshold 50% +channel \) \
+  \( mpr:small -filter Box -resize 16x16 -channel A -threshold 50% +channel \) \
+  -type TrueColorAlpha -strip +set date:create +set date:modify \
   "ICO:$here/app.ico"
