@@ -315,16 +315,27 @@ TEST_F(UpdateTest, LockOrFinishFailingStillCountsAsSuccess) {
     }
 }
 
-TEST_F(UpdateTest, WithoutTheImageNothingIsSentAndTheBoxKeepsItsFirmware) {
-    g_ui.imageMissing = true;
-    StartReady();
-    const auto before = sim::FlashBytes(Box(), IMAGE_START_ADDRESS, 1024);
-    g_ui.answers.push_back({IDOK, nullptr});
-    simui::Click(IDC_UPDATE);
-    EXPECT_TRUE(UpdateReports().empty());
-    EXPECT_EQ(sim::FlashBytes(Box(), IMAGE_START_ADDRESS, 1024), before);
-    ASSERT_EQ(g_ui.boxes.size(), 1u);
-    EXPECT_EQ(Hint(), Message(IDS_RETRY));
+TEST_F(UpdateTest, WithoutAWritableImageNothingIsSentAndTheCodeLineShowsNoStaleSystemError) {
+    // Missing, or not whole 16-byte chunks. The last error left by an earlier call (here the
+    // discovery's) must not appear as if it had caused the refusal.
+    for (const bool missing : {true, false}) {
+        SCOPED_TRACE(missing ? "missing" : "17 bytes");
+        SetUp();
+        g_ui.imageMissing = missing;
+        g_ui.imageOverridden = !missing;
+        g_ui.image.assign(17, 0x5A);
+        StartReady();
+        const auto before = sim::FlashBytes(Box(), IMAGE_START_ADDRESS, 1024);
+        sim::g_world.lastError = ERROR_ACCESS_DENIED;
+        g_ui.answers.push_back({IDOK, nullptr});
+        simui::Click(IDC_UPDATE);
+        EXPECT_TRUE(UpdateReports().empty());
+        EXPECT_EQ(sim::FlashBytes(Box(), IMAGE_START_ADDRESS, 1024), before);
+        ASSERT_EQ(g_ui.boxes.size(), 1u);
+        EXPECT_EQ(g_ui.boxes[0].text, Message(IDS_UNLOCK_FAILED) + CodeLine(DEV_ERR_ARGUMENT, 0));
+        EXPECT_EQ(Hint(), Message(IDS_RETRY));
+        TearDown();
+    }
 }
 
 TEST_F(UpdateTest, WindowsAreRaisedOnceWhenOneOfThemHoldsTheForeground) {

@@ -23,7 +23,8 @@ struct Failure {
     std::uint32_t lastError;
 };
 
-constexpr Failure NO_FAILURE = {0, DEV_OK, 0};
+constexpr std::uint32_t NO_SYSTEM_ERROR = 0;
+constexpr Failure NO_FAILURE = {0, DEV_OK, NO_SYSTEM_ERROR};
 
 Failure Failed(std::uint32_t messageId, std::int32_t code) { return {messageId, code, SystemLastError()}; }
 
@@ -132,8 +133,10 @@ void RunUpdate() {
     const std::uint8_t* image = nullptr;
     std::uint32_t size = 0;
     if (!UiLoadRawResource(g_hInstance, IDR_FIRMWARE, &image, &size) || !IsWritableImage(size)) {
-        // Caught before the first report: the box keeps its firmware.
-        return ReportFailure(Failed(IDS_UNLOCK_FAILED, DEV_ERR_ARGUMENT));
+        // Caught before the first report: the box keeps its firmware. The code line shows the
+        // system error 0 (ERROR_SUCCESS, no system call failed): the refusal is the program's
+        // own, and whatever an earlier call left in the last error has nothing to do with it.
+        return ReportFailure({IDS_UNLOCK_FAILED, DEV_ERR_ARGUMENT, NO_SYSTEM_ERROR});
     }
 
     MessageBuffer reason;
