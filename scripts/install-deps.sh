@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(
   cmake make g++ clang libclang-rt-14-dev libgtest-dev googletest python3
   g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb xauth
+  osslsigncode openssl
 )
 missing=()
 for p in "${packages[@]}"; do

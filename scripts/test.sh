@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Every test of the project: the suites natively, the same suites under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and a bounded fuzzing run of the device link.
+# UndefinedBehaviorSanitizer, a bounded fuzzing run of the device link, the Windows programs'
+# cross build with its resource and reproducibility checks, a signed release of them, and the
+# signed programs end to end under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -41,5 +43,22 @@ for exe in veltabox-updater.exe veltabox-updater-demo.exe; do
   echo "$exe: $(stat -c %s "build/windows/$exe") bytes, identical in two clean builds"
 done
 
-echo "== Windows programs under Wine"
-bash scripts/wine-e2e.sh
+echo "== release: both programs signed with a throwaway certificate"
+keys=$(mktemp -d)
+trap 'rm -rf "$corpus" "$second" "$keys"' EXIT
+openssl req -x509 -newkey rsa:3072 -nodes -days 1 -subj "/CN=VELTABOX release check (throwaway)" \
+  -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
+  -keyout "$keys/key.pem" -out "$keys/cert.pem" 2>/dev/null
+SIGN_CERT=$keys/cert.pem SIGN_KEY=$keys/key.pem bash scripts/release.sh
+(cd dist && sha256sum -c SHA256SUMS)
+# The verification the release rests on must refuse a signed program with one byte changed.
+python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); d[4096] ^= 0xFF; open(sys.argv[2], "wb").write(d)' \
+  dist/veltabox-updater.exe "$keys/changed.exe"
+if osslsigncode verify -CAfile "$keys/cert.pem" -in "$keys/changed.exe" >/dev/null 2>&1; then
+  echo "FAIL: a signed program with one byte changed passed osslsigncode verify" >&2
+  exit 1
+fi
+echo "   a signed program with one byte changed fails verification"
+
+echo "== the signed programs under Wine"
+bash scripts/wine-e2e.sh --programs dist

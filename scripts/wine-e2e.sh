@@ -5,25 +5,33 @@
 # program for a scenario, a program that hangs) and expects it to fail them, in bounded time: a
 # driver that passed everything would hide every fault it is there to find.
 #
-#   bash scripts/wine-e2e.sh [--screenshots DIR] [--no-self-test]
+#   bash scripts/wine-e2e.sh [--screenshots DIR] [--no-self-test] [--programs DIR]
 #
 #   --screenshots DIR  saves DIR/screenshot-no-box.png (the no-box state) and
 #                      DIR/screenshot-demo-update.png (the demo mid-update); E2E_SCREENSHOTS=DIR
 #                      does the same. Use docs/ to refresh the pictures in the documentation.
 #   --no-self-test     only the scenarios, not the runs against misbehaving programs
+#   --programs DIR     tests veltabox-updater.exe and veltabox-updater-demo.exe from DIR (a
+#                      release in dist/, say) instead of the build's; the driver, the probe and
+#                      the hung program still come from build/windows
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 shots=${E2E_SCREENSHOTS:-}
 self_test=1
+programs=
 while [ $# -gt 0 ]; do
   case $1 in
     --screenshots) shots=${2:?--screenshots needs a directory}; shift 2 ;;
     --no-self-test) self_test=0; shift ;;
-    *) echo "usage: $0 [--screenshots DIR] [--no-self-test]" >&2; exit 2 ;;
+    --programs) programs=${2:?--programs needs a directory}; shift 2 ;;
+    *) echo "usage: $0 [--screenshots DIR] [--no-self-test] [--programs DIR]" >&2; exit 2 ;;
   esac
 done
+if [ -n "$programs" ]; then
+  programs=$(cd "$programs" && pwd)
+fi
 if [ -n "$shots" ]; then
   if ! command -v import >/dev/null; then
     echo "--screenshots needs ImageMagick's import" >&2
@@ -38,13 +46,21 @@ echo "== building the windows preset"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$(nproc)"
 build=$root/build/windows
-for exe in veltabox-updater veltabox-updater-demo e2e_driver e2e_hung_fixture; do
+programs=${programs:-$build}
+for exe in e2e_driver e2e_hung_fixture hid_probe; do
   if [ ! -f "$build/$exe.exe" ]; then
     echo "missing $build/$exe.exe (the driver's targets come from tests/win32/CMakeLists.txt," \
          "which the top-level CMakeLists.txt must add on Windows)" >&2
     exit 1
   fi
 done
+for exe in veltabox-updater veltabox-updater-demo; do
+  if [ ! -f "$programs/$exe.exe" ]; then
+    echo "missing $programs/$exe.exe" >&2
+    exit 1
+  fi
+done
+[ "$programs" = "$build" ] || echo "== the programs under test: $programs"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/wine-e2e.XXXXXX")
 xvfb_pid=
@@ -218,8 +234,8 @@ run() {
   fi
 }
 
-updater=$build/veltabox-updater.exe
-demo=$build/veltabox-updater-demo.exe
+updater=$programs/veltabox-updater.exe
+demo=$programs/veltabox-updater-demo.exe
 hung=$build/e2e_hung_fixture.exe
 
 run nobox pass nobox "$updater"
