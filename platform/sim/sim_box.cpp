@@ -57,9 +57,17 @@ void BuildFlash(Box& box) {
     }
 }
 
-void AnswerInfo(Box& box) {
+// Bytes 1 and 2 of an info answer mean nothing to the program; the box numbers its answers there
+// with the report they answer, so that a front door which could hand out an older answer is caught.
+void BeginInfoAnswer(Box& box) {
     std::memset(box.infoAnswer, 0, sizeof box.infoAnswer);
     box.infoAnswer[0] = 2;
+    PutLe16(box.infoAnswer + 1, static_cast<std::uint16_t>(box.reportsReceived));
+    ++box.infoAnswers;
+}
+
+void AnswerInfo(Box& box) {
+    BeginInfoAnswer(box);
     if (box.bootloaderMode) {
         box.infoAnswer[3] = 1;
         box.infoAnswer[4] = 0x11;
@@ -76,8 +84,7 @@ void AnswerInfo(Box& box) {
 }
 
 void AnswerMemory(Box& box, const std::uint8_t* report) {
-    std::memset(box.infoAnswer, 0, sizeof box.infoAnswer);
-    box.infoAnswer[0] = 2;
+    BeginInfoAnswer(box);
     const std::uint32_t address = Le32(report + 3);
     const std::uint32_t count = report[2] < 61 ? report[2] : 61;
     for (std::uint32_t i = 0; i < count; ++i) {
@@ -274,6 +281,39 @@ void ReceiveReport(Box& box, const std::uint8_t* report, std::uint32_t length) {
             return QueueBlockAnswer(box, report[1] == 0x1D ? 32 : 40);
         default: return FlashCommand(box, report, length);
     }
+}
+
+void LogWire(Direction direction, int box, const std::uint8_t* bytes, std::uint32_t length, bool ok) {
+    WireEntry entry;
+    entry.timeUs = NowUs();
+    entry.direction = direction;
+    entry.box = box;
+    entry.bytes.assign(bytes, bytes + length);
+    entry.ok = ok;
+    g_world.wire.push_back(std::move(entry));
+}
+
+Delivery DeliverOutputReport(int boxIndex, const std::uint8_t* report, std::uint32_t length) {
+    Box& box = g_world.boxes.at(static_cast<std::size_t>(boxIndex));
+    Delivery delivery;
+    if (!box.present) {
+        LogWire(Direction::Output, boxIndex, report, length, false);
+        delivery.error = ERROR_DEVICE_NOT_CONNECTED;
+        return delivery;
+    }
+    const std::uint32_t number = ++box.reportsReceived;
+    const bool fails = number == box.faults.failWriteNumber;
+    // The HID driver takes only reports of exactly the declared length.
+    if (fails || length != box.outputReportLength) {
+        LogWire(Direction::Output, boxIndex, report, length, false);
+        delivery.error = fails ? box.faults.failWriteError : ERROR_INVALID_PARAMETER;
+        return delivery;
+    }
+    LogWire(Direction::Output, boxIndex, report, length, true);
+    ReceiveReport(box, report, length);
+    if (number == box.faults.pullOutAfterReport) PullOut(boxIndex);
+    delivery.written = true;
+    return delivery;
 }
 
 }  // namespace sim

@@ -31,7 +31,8 @@ constexpr std::uint32_t ERROR_TIMEOUT = 1460;
 struct Faults {
     std::uint32_t failWriteNumber = 0;  // the k-th report written to the box fails (1-based; 0: none)
     std::uint32_t failWriteError = ERROR_GEN_FAILURE;
-    bool infoRequestFails = false;        // HidD_GetInputReport fails
+    bool infoRequestFails = false;        // HidD_GetInputReport fails at once
+    bool infoAnswerNever = false;         // the box never answers a request for an info answer
     bool blockAnswerRefused = false;      // block answers carry status 0xFF ...
     std::uint16_t blockErrorWord = 0;     // ... and this error word
     bool blockAnswerNever = false;        // no block answer ever arrives
@@ -59,6 +60,7 @@ struct Box {
     std::uint64_t busyUntilUs = 0;  // a flash command before this time is refused
     std::uint32_t reportsReceived = 0;
     std::uint8_t infoAnswer[64] = {};
+    std::uint32_t infoAnswers = 0;  // how many info answers the box has prepared so far
     std::deque<std::vector<std::uint8_t>> inputQueue;
     std::vector<std::string> violations;  // every command the box refused, with the reason
 };
@@ -141,7 +143,19 @@ std::vector<std::uint8_t> FlashBytes(const Box& box, std::uint32_t address, std:
 // Only the reports written (Direction::Output), in order.
 std::vector<WireEntry> OutputReports();
 
-// Handles one output report arriving at the box; false when the box refused it.
+// Handles one output report arriving at the box; a refusal is recorded in its violations.
 void ReceiveReport(Box& box, const std::uint8_t* report, std::uint32_t length);
+
+// What the HID stack made of one output report sent to a box.
+struct Delivery {
+    bool written = false;
+    std::uint32_t error = 0;  // the Windows error code when not written
+};
+// One output report on its way to box `box`, as every front door to the box passes it on: the
+// stack's own checks (the box present, exactly the declared length), the configured faults (the
+// k-th write fails, pulled out after report k), the wire log, and then the box itself.
+Delivery DeliverOutputReport(int box, const std::uint8_t* report, std::uint32_t length);
+// Appends to the wire log, stamped with the world's clock.
+void LogWire(Direction direction, int box, const std::uint8_t* bytes, std::uint32_t length, bool ok);
 
 }  // namespace sim

@@ -47,13 +47,7 @@ const sim::Interface* Member(InterfaceList list, std::uint32_t index) {
 constexpr std::uint32_t DETAIL_PATH_OFFSET = 4;
 
 void Log(sim::Direction direction, int box, const std::uint8_t* bytes, std::uint32_t length, bool ok) {
-    sim::WireEntry entry;
-    entry.timeUs = sim::NowUs();
-    entry.direction = direction;
-    entry.box = box;
-    entry.bytes.assign(bytes, bytes + length);
-    entry.ok = ok;
-    g_world.wire.push_back(std::move(entry));
+    sim::LogWire(direction, box, bytes, length, ok);
 }
 
 }  // namespace
@@ -154,27 +148,13 @@ bool HidGetReportLengths(DeviceHandle device, std::uint16_t* inputLength, std::u
 bool HidWriteReport(DeviceHandle device, const std::uint8_t* report, std::uint32_t length) {
     OpenHandle* handle = Lookup(device);
     if (handle == nullptr) return Fail(sim::ERROR_INVALID_HANDLE);
-    sim::Box* box = BoxOf(*handle);
     const int boxIndex = InterfaceOf(*handle).box;
-    if (box == nullptr) {
+    if (BoxOf(*handle) == nullptr) {
         Log(sim::Direction::Output, boxIndex, report, length, true);
         return true;
     }
-    if (!box->present) {
-        Log(sim::Direction::Output, boxIndex, report, length, false);
-        return Fail(sim::ERROR_DEVICE_NOT_CONNECTED);
-    }
-    const std::uint32_t number = ++box->reportsReceived;
-    const bool fails = number == box->faults.failWriteNumber;
-    // The HID driver takes only reports of exactly the declared length.
-    if (fails || length != box->outputReportLength) {
-        Log(sim::Direction::Output, boxIndex, report, length, false);
-        return Fail(fails ? box->faults.failWriteError : sim::ERROR_INVALID_PARAMETER);
-    }
-    Log(sim::Direction::Output, boxIndex, report, length, true);
-    sim::ReceiveReport(*box, report, length);
-    if (number == box->faults.pullOutAfterReport) sim::PullOut(boxIndex);
-    return true;
+    const sim::Delivery delivery = sim::DeliverOutputReport(boxIndex, report, length);
+    return delivery.written || Fail(delivery.error);
 }
 
 bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
@@ -195,11 +175,16 @@ bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t leng
     return true;
 }
 
-bool HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length) {
+bool HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
     OpenHandle* handle = Lookup(device);
     if (handle == nullptr) return Fail(sim::ERROR_INVALID_HANDLE);
     sim::Box* box = BoxOf(*handle);
     if (box == nullptr || !box->present) return Fail(sim::ERROR_DEVICE_NOT_CONNECTED);
+    if (box->faults.infoAnswerNever) {
+        sim::WaitFor(timeoutMs);
+        Log(sim::Direction::InputRequested, InterfaceOf(*handle).box, report, 0, false);
+        return Fail(sim::ERROR_TIMEOUT);
+    }
     if (box->faults.infoRequestFails || report[0] != 2) {
         Log(sim::Direction::InputRequested, InterfaceOf(*handle).box, report, 0, false);
         return Fail(sim::ERROR_GEN_FAILURE);
