@@ -58,7 +58,7 @@ namespace {
 bool FetchInfoAnswer(const DeviceRecord& record, Report& answer) {
     std::memset(answer, 0, sizeof answer);
     answer[0] = REPORT_ID_RESPONSE;
-    return HidGetInputReport(record.handle, answer, REPORT_BUFFER_SIZE);
+    return HidGetInputReport(record.handle, answer, REPORT_BUFFER_SIZE, INFO_ANSWER_TIMEOUT_MS);
 }
 
 std::int32_t ReadBlock(DeviceRecord& record, const Report& request, std::uint8_t* destination, std::size_t size) {

@@ -32,6 +32,9 @@ constexpr std::uint32_t MIN_BOOTLOADER_OUTPUT_LENGTH = 3 + MAX_CHUNKS * CHUNK_SI
 // The protocol sets no limit on a block answer; a box that never sends one must not freeze the
 // program. The box answers within a few milliseconds when it answers at all.
 constexpr std::uint32_t BLOCK_ANSWER_TIMEOUT_MS = 2000;
+// An info answer is requested from the box rather than waited for, but a box that does not
+// answer the request must not freeze the program either.
+constexpr std::uint32_t INFO_ANSWER_TIMEOUT_MS = BLOCK_ANSWER_TIMEOUT_MS;
 
 using Report = std::uint8_t[REPORT_BUFFER_SIZE];
 

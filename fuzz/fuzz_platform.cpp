@@ -102,7 +102,7 @@ bool HidReadReport(DeviceHandle, std::uint8_t* report, std::uint32_t length, std
     return true;
 }
 
-bool HidGetInputReport(DeviceHandle, std::uint8_t* report, std::uint32_t length) {
+bool HidGetInputReport(DeviceHandle, std::uint8_t* report, std::uint32_t length, std::uint32_t) {
     if (!Succeeds()) return false;
     Fill(report, length);
     return true;

@@ -41,7 +41,8 @@ bool HidGetReportLengths(DeviceHandle device, std::uint16_t* inputLength, std::u
 bool HidWriteReport(DeviceHandle device, const std::uint8_t* report, std::uint32_t length);
 // ReadFile of the next input report, `length` bytes; false when none arrives within `timeoutMs`.
 bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs);
-// HidD_GetInputReport: requests the input report whose ID stands in report[0].
-bool HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length);
+// HidD_GetInputReport: requests the input report whose ID stands in report[0]; false when it
+// does not come within `timeoutMs`.
+bool HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs);
 // CloseHandle.
 void HidClose(DeviceHandle device);

@@ -70,7 +70,6 @@ HidLibraries LoadHidLibraries() {
         Resolve(hid, "HidD_GetPreparsedData", found.HidD_GetPreparsedData) &&
         Resolve(hid, "HidD_FreePreparsedData", found.HidD_FreePreparsedData) &&
         Resolve(hid, "HidP_GetCaps", found.HidP_GetCaps) &&
-        Resolve(hid, "HidD_GetInputReport", found.HidD_GetInputReport) &&
         Resolve(setupapi, "SetupDiGetClassDevsW", found.SetupDiGetClassDevsW) &&
         Resolve(setupapi, "SetupDiEnumDeviceInterfaces", found.SetupDiEnumDeviceInterfaces) &&
         Resolve(setupapi, "SetupDiGetDeviceInterfaceDetailW", found.SetupDiGetDeviceInterfaceDetailW) &&

@@ -17,7 +17,6 @@ struct HidLibraries {
     decltype(&::HidD_GetPreparsedData) HidD_GetPreparsedData;
     decltype(&::HidD_FreePreparsedData) HidD_FreePreparsedData;
     decltype(&::HidP_GetCaps) HidP_GetCaps;
-    decltype(&::HidD_GetInputReport) HidD_GetInputReport;
     decltype(&::SetupDiGetClassDevsW) SetupDiGetClassDevsW;
     decltype(&::SetupDiEnumDeviceInterfaces) SetupDiEnumDeviceInterfaces;
     decltype(&::SetupDiGetDeviceInterfaceDetailW) SetupDiGetDeviceInterfaceDetailW;

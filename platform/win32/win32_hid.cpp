@@ -3,6 +3,9 @@
 
 #include <windows.h>
 
+#include <winioctl.h>
+
+#include <hidclass.h>
 #include <hidsdi.h>
 #include <setupapi.h>
 
@@ -38,7 +41,7 @@ bool EnumInterface(const HidLibraries& api, InterfaceList list, std::uint32_t in
     return api.SetupDiEnumDeviceInterfaces(AsInfoSet(list), nullptr, &g_hidGuid, index, &data) != FALSE;
 }
 
-// Waits for a ReadFile or WriteFile that was started on `ov`. Whatever happens, the transfer is
+// Waits for a ReadFile, WriteFile or DeviceIoControl that was started on `ov`. Whatever happens, the transfer is
 // over when this returns, since the caller's buffer and `ov` are about to go away. The thread's
 // last error on failure is the transfer's, not that of the clean-up.
 bool FinishTransfer(HANDLE file, OVERLAPPED& ov, BOOL started, DWORD timeoutMs) {
@@ -161,9 +164,18 @@ bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t leng
     return FinishTransfer(AsHandle(device), ov, started, timeoutMs);
 }
 
-bool HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length) {
-    const HidLibraries* api = Libraries();
-    return api != nullptr && api->HidD_GetInputReport(AsHandle(device), report, length);
+// HidD_GetInputReport is this very request, sent without an OVERLAPPED structure and waited for
+// without a bound. DeviceIoControl's documentation leaves that undefined on a handle opened with
+// FILE_FLAG_OVERLAPPED ("the function fails in unpredictable ways"), and a box that never answers
+// would hold the program up for good. So the request goes out as the other transfers do, with an
+// OVERLAPPED and a bounded wait. As for HidD_GetInputReport, the buffer is the output buffer and
+// its first byte names the report.
+bool HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
+    OVERLAPPED ov = {};
+    ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (ov.hEvent == nullptr) return false;
+    const BOOL started = DeviceIoControl(AsHandle(device), IOCTL_HID_GET_INPUT_REPORT, nullptr, 0, report, length, nullptr, &ov);
+    return FinishTransfer(AsHandle(device), ov, started, timeoutMs);
 }
 
 void HidClose(DeviceHandle device) { CloseHandle(AsHandle(device)); }
