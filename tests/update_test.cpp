@@ -42,8 +42,7 @@ protected:
         EXPECT_EQ(Narrow(simui::Text(IDC_VALUE_FW2)), "0.0.0");
         EXPECT_EQ(Hint(), Message(IDS_RETRY));
         for (const sim::WireEntry& report : UpdateReports()) {
-            EXPECT_NE(Command(report), CMD_LOCK_FLASH);
-            EXPECT_NE(Command(report), CMD_FINISH);
+            EXPECT_FALSE(report.ok && Command(report) == CMD_FINISH) << "the box was told to start a firmware that failed";
         }
         EXPECT_EQ(g_ui.busyBegun, g_ui.busyEnded) << "sleep and shutdown block not released";
     }
@@ -300,18 +299,45 @@ TEST_F(UpdateTest, BoxPulledOutMidTransferFailsAtTheNextBlock) {
     ExpectFailedFinalState();
 }
 
-TEST_F(UpdateTest, LockOrFinishFailingStillCountsAsSuccess) {
-    for (std::uint32_t failing : {1429u, 1430u}) {
-        SCOPED_TRACE(failing);
-        SetUp();
-        sim::Faults faults;
-        faults.failWriteNumber = static_cast<std::uint32_t>(QUERY_REPORTS) + failing;
-        StartReady(0x00010A00, faults);
-        simui::Click(IDC_UPDATE);
-        EXPECT_EQ(Hint(), Message(IDS_SUCCESS));
-        EXPECT_TRUE(IsDeviceHeld(g_device));
-        EXPECT_EQ(sim::FlashBytes(Box(), IMAGE_START_ADDRESS, 16), std::vector<std::uint8_t>(FIRMWARE_IMAGE, FIRMWARE_IMAGE + 16));
-        TearDown();
+// Every report of the update in turn fails to be written, and then, separately, the box is pulled
+// out right after it: each run ends in the failure box of the step that could not be sent, with
+// its code, nothing is sent after it and the box is let go. Only a box pulled out after the very
+// last report has taken the whole update.
+TEST_F(UpdateTest, EveryReportFailingOrTheBoxPulledOutAfterItEndsInThatStepsFailure) {
+    const auto messageOf = [](std::uint32_t report) {  // counted from the first update report, 1-based
+        if (report == 1) return IDS_UNLOCK_FAILED;
+        if (report <= 116) return IDS_ERASE_FAILED;
+        if (report == 117) return IDS_SET_ADDRESS_FAILED;
+        return IDS_WRITE_BLOCK_FAILED;  // the data blocks, and the lock and finish that end them
+    };
+    for (const bool pulledOut : {false, true}) {
+        for (std::uint32_t report = 1; report <= UPDATE_REPORTS && !HasFailure(); ++report) {
+            SCOPED_TRACE(std::string(pulledOut ? "pulled out after" : "failing") + " update report " + std::to_string(report));
+            SetUp();
+            sim::Faults faults;
+            (pulledOut ? faults.pullOutAfterReport : faults.failWriteNumber) = static_cast<std::uint32_t>(QUERY_REPORTS) + report;
+            faults.failWriteError = ERROR_ACCESS_DENIED;
+            StartReady(0x00010A00, faults);
+            g_ui.answers.push_back({IDOK, nullptr});
+            simui::Click(IDC_UPDATE);
+
+            const auto reports = UpdateReports();
+            if (pulledOut && report == UPDATE_REPORTS) {
+                EXPECT_EQ(Hint(), Message(IDS_SUCCESS));
+                EXPECT_TRUE(Box().finished);
+            } else {
+                const std::uint32_t failing = pulledOut ? report + 1 : report;
+                const std::uint32_t error = pulledOut ? sim::ERROR_DEVICE_NOT_CONNECTED : ERROR_ACCESS_DENIED;
+                ASSERT_EQ(g_ui.boxes.size(), 1u);
+                EXPECT_EQ(g_ui.boxes[0].caption, Message(IDS_UPDATE_FAILED));
+                EXPECT_EQ(g_ui.boxes[0].text, Message(messageOf(failing)) + CodeLine(DEV_ERR_WRITE, error));
+                ASSERT_EQ(reports.size(), failing) << "a report was sent after the failure";
+                EXPECT_FALSE(reports.back().ok);
+                EXPECT_FALSE(Box().finished);
+                ExpectFailedFinalState();
+            }
+            TearDown();
+        }
     }
 }
 

@@ -89,9 +89,14 @@ Failure WriteFirmware(const std::uint8_t* image, std::uint32_t size) {
     SystemPause(STEP_PAUSE_MS);
     const Failure failure = TransferImage(image, size);
     if (failure.code != DEV_OK) return failure;
-    LockFlash(g_device);
+    // The box holds the whole image now, but only the lock and the finish make it the box's
+    // firmware. When either report does not get through, the user is told that the end of the
+    // transfer failed and updates again, rather than unplugging a box that never finished.
+    result = LockFlash(g_device);
+    if (result != DEV_OK) return Failed(IDS_WRITE_BLOCK_FAILED, result);
     g_device.firmwareVersion = IMAGE_VERSION;
-    SendFinish(g_device);
+    result = SendFinish(g_device);
+    if (result != DEV_OK) return Failed(IDS_WRITE_BLOCK_FAILED, result);
     return NO_FAILURE;
 }
 
