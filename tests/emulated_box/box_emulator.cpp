@@ -1,0 +1,274 @@
+// The emulated boxes as a process of their own, for the Windows program under Wine: Wine's HID
+// stack finds them through the testbed whose directory this prints, and the end-to-end driver,
+// running inside Wine, plugs them in, pulls them out and asks what they went through, over a line
+// protocol on a loopback TCP port.
+//
+//   box_emulator --image resources/firmware.bin --port-file FILE
+//
+// Prints "UMOCKDEV_DIR=<dir>" once the testbed exists, writes the port to FILE once it listens,
+// and serves until it is killed. Commands, one per line, each answered with one line that begins
+// with "ok" or "error":
+//
+//   box NAME [pid=N] [mode=boot|app] [firmware=HEX] [bootloader=HEX] [appkind=N] [in=N] [out=N]
+//            [serial=S] [fail-write=K] [pull-after=K] [silent] [block-never]
+//   other NAME vid=HEX pid=HEX [serial=S]
+//   plug NAME | unplug NAME         the node, or nothing
+//   state NAME      plugged, reports taken, refusals, lock state, the flash, late answers
+//   refusals NAME   every report the box refused, with the reason
+//   commands NAME   the command bytes of the reports written to it, runs counted ("03*115")
+//   clear           pulls everything out and forgets it
+//   settle MS       how long a held write waits after winebus read its answer (self-tests only)
+//   late-answers NAME K  its info answers after the first K come too late to be the ones the
+//                   program gets (self-tests only)
+//   quit            removes the testbed and ends
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "tests/emulated_box/emulated_box.h"
+
+namespace {
+
+struct Slot {
+    int slot;
+    std::vector<std::uint8_t> initialFlash;
+};
+
+std::mutex g_commandLock;  // one command at a time, whichever client sends it
+std::map<std::string, Slot> g_slots;
+std::vector<std::uint8_t> g_image;
+
+std::uint32_t Number(const std::string& text) { return static_cast<std::uint32_t>(std::strtoul(text.c_str(), nullptr, 0)); }
+
+std::string DefineBox(const std::string& name, std::istringstream& args) {
+    sim::Box box = sim::MakeBox(1, true);
+    std::string serial = "VB" + std::to_string(1000 + g_slots.size());
+    for (std::string arg; args >> arg;) {
+        const std::size_t equals = arg.find('=');
+        const std::string key = arg.substr(0, equals);
+        const std::string value = equals == std::string::npos ? std::string() : arg.substr(equals + 1);
+        if (key == "pid") box.productId = static_cast<std::uint16_t>(Number(value));
+        else if (key == "mode") box.bootloaderMode = value != "app";
+        else if (key == "firmware") box.firmwareVersion = Number(value);
+        else if (key == "bootloader") box.bootloaderVersion = Number(value);
+        else if (key == "appkind") box.appKind = static_cast<std::uint16_t>(Number(value));
+        else if (key == "in") box.inputReportLength = static_cast<std::uint16_t>(Number(value));
+        else if (key == "out") box.outputReportLength = static_cast<std::uint16_t>(Number(value));
+        else if (key == "serial") serial = value;
+        else if (key == "fail-write") box.faults.failWriteNumber = Number(value);
+        else if (key == "pull-after") box.faults.pullOutAfterReport = Number(value);
+        else if (key == "silent") box.faults.infoAnswerNever = true;
+        else if (key == "block-never") box.faults.blockAnswerNever = true;
+        else return "error unknown setting " + arg;
+    }
+    const int slot = emu::AddBoxSlot(box, serial);
+    const auto boxIndex = static_cast<std::size_t>(emu::BoxOf(slot));
+    std::lock_guard<std::mutex> hold(emu::WorldLock());
+    g_slots[name] = {slot, sim::g_world.boxes.at(boxIndex).flash};
+    return "ok";
+}
+
+std::string DefineOther(const std::string& name, std::istringstream& args) {
+    std::uint16_t vendorId = 0x046D;
+    std::uint16_t productId = 0xC077;
+    std::string serial = "OT" + std::to_string(1000 + g_slots.size());
+    for (std::string arg; args >> arg;) {
+        const std::size_t equals = arg.find('=');
+        const std::string key = arg.substr(0, equals);
+        const std::string value = equals == std::string::npos ? std::string() : arg.substr(equals + 1);
+        if (key == "vid") vendorId = static_cast<std::uint16_t>(Number(value));
+        else if (key == "pid") productId = static_cast<std::uint16_t>(Number(value));
+        else if (key == "serial") serial = value;
+        else return "error unknown setting " + arg;
+    }
+    g_slots[name] = {emu::AddOtherDeviceSlot(vendorId, productId, serial), {}};
+    return "ok";
+}
+
+// "image" when the firmware area holds the image and nothing else changed, "untouched" when
+// nothing changed at all, else where the first unexpected byte lies.
+std::string FlashState(const Slot& slot, const sim::Box& box) {
+    if (box.flash == slot.initialFlash) return "untouched";
+    std::vector<std::uint8_t> expected = slot.initialFlash;
+    const std::size_t start = sim::FIRMWARE_BASE - sim::FLASH_BASE;
+    const std::size_t info = sim::INFO_PAGE - sim::FLASH_BASE;
+    std::fill(expected.begin() + static_cast<long>(start), expected.begin() + static_cast<long>(info), 0xFF);
+    std::copy(g_image.begin(), g_image.end(), expected.begin() + static_cast<long>(start));
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (box.flash[i] == expected[i]) continue;
+        char at[48];
+        std::snprintf(at, sizeof at, "changed@0x%08zx", sim::FLASH_BASE + i);
+        return at;
+    }
+    return "image";
+}
+
+std::string State(const Slot& slot) {
+    const int boxIndex = emu::BoxOf(slot.slot);
+    const int late = emu::LateAnswers(slot.slot);
+    const bool plugged = emu::IsPlugged(slot.slot);
+    std::ostringstream out;
+    out << "ok plugged=" << plugged;
+    if (boxIndex >= 0) {
+        std::lock_guard<std::mutex> hold(emu::WorldLock());
+        const sim::Box& box = sim::g_world.boxes.at(static_cast<std::size_t>(boxIndex));
+        out << " reports=" << box.reportsReceived << " refused=" << box.violations.size() << " unlocked=" << box.unlocked
+            << " finished=" << box.finished << " flash=" << FlashState(slot, box) << " late=" << late;
+    }
+    return out.str();
+}
+
+std::string Refusals(const Slot& slot) {
+    const int boxIndex = emu::BoxOf(slot.slot);
+    if (boxIndex < 0) return "ok";
+    std::lock_guard<std::mutex> hold(emu::WorldLock());
+    std::string out = "ok";
+    for (const std::string& refusal : sim::g_world.boxes.at(static_cast<std::size_t>(boxIndex)).violations) out += " | " + refusal;
+    return out;
+}
+
+std::string Commands(const Slot& slot) {
+    const int boxIndex = emu::BoxOf(slot.slot);
+    std::lock_guard<std::mutex> hold(emu::WorldLock());
+    std::vector<std::string> commands;
+    for (const sim::WireEntry& entry : sim::g_world.wire) {
+        if (entry.box != boxIndex || entry.direction != sim::Direction::Output || entry.bytes.size() < 2) continue;
+        char code[8];
+        std::snprintf(code, sizeof code, "%s%02x", entry.ok ? "" : "!", entry.bytes[1]);
+        commands.push_back(code);
+    }
+    std::string out = "ok";
+    for (std::size_t i = 0; i < commands.size();) {
+        std::size_t run = 1;
+        while (i + run < commands.size() && commands[i + run] == commands[i]) ++run;
+        out += " " + commands[i] + (run > 1 ? "*" + std::to_string(run) : std::string());
+        i += run;
+    }
+    return out;
+}
+
+std::string Execute(const std::string& line) {
+    std::istringstream words(line);
+    std::string verb;
+    std::string name;
+    words >> verb >> name;
+    if (verb == "box") return DefineBox(name, words);
+    if (verb == "other") return DefineOther(name, words);
+    if (verb == "settle") {
+        emu::SetAnswerSettle(std::chrono::milliseconds(Number(name)));
+        return "ok";
+    }
+    if (verb == "clear") {
+        for (auto& entry : g_slots) emu::Unplug(entry.second.slot);
+        g_slots.clear();
+        return "ok";
+    }
+    const auto found = g_slots.find(name);
+    if (found == g_slots.end()) return "error no device " + name;
+    const Slot& slot = found->second;
+    if (verb == "plug") {
+        const std::string node = emu::Plug(slot.slot);
+        return node.empty() ? "error could not plug " + name : "ok " + node;
+    }
+    if (verb == "unplug") {
+        emu::Unplug(slot.slot);
+        return "ok";
+    }
+    if (verb == "late-answers") {
+        int onTime = 0;
+        words >> onTime;
+        emu::SetAnswersLate(slot.slot, onTime);
+        return "ok";
+    }
+    if (verb == "state") return State(slot);
+    if (verb == "refusals") return Refusals(slot);
+    if (verb == "commands") return Commands(slot);
+    return "error unknown command " + verb;
+}
+
+void Serve(int client) {
+    std::string pending;
+    char buffer[1024];
+    for (;;) {
+        const ssize_t got = recv(client, buffer, sizeof buffer, 0);
+        if (got <= 0) return;
+        pending.append(buffer, static_cast<std::size_t>(got));
+        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line == "quit") {
+                emu::Stop();
+                send(client, "ok\n", 3, MSG_NOSIGNAL);
+                std::exit(0);
+            }
+            std::string reply;
+            {
+                std::lock_guard<std::mutex> hold(g_commandLock);
+                reply = Execute(line) + "\n";
+            }
+            if (send(client, reply.data(), reply.size(), MSG_NOSIGNAL) < 0) return;
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string imagePath;
+    std::string portFile;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--image") == 0) imagePath = argv[i + 1];
+        if (std::strcmp(argv[i], "--port-file") == 0) portFile = argv[i + 1];
+    }
+    std::ifstream image(imagePath, std::ios::binary);
+    g_image.assign(std::istreambuf_iterator<char>(image), std::istreambuf_iterator<char>());
+    if (g_image.empty() || portFile.empty()) {
+        std::fprintf(stderr, "usage: box_emulator --image FIRMWARE --port-file FILE\n");
+        return 2;
+    }
+    std::string error;
+    if (!emu::Start(emu::FrontDoor::Wine, &error)) {
+        std::fprintf(stderr, "box_emulator: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("UMOCKDEV_DIR=%s\n", emu::TestbedDirectory().c_str());
+    std::fflush(stdout);
+
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 4) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        std::perror("box_emulator: control port");
+        return 1;
+    }
+    {
+        std::ofstream port(portFile + ".tmp");
+        port << ntohs(address.sin_port) << "\n";
+    }
+    std::rename((portFile + ".tmp").c_str(), portFile.c_str());
+    // The runner and the driver inside Wine each keep a line open.
+    for (;;) {
+        const int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) continue;
+        std::thread([client] {
+            Serve(client);
+            close(client);
+        }).detach();
+    }
+}

@@ -1,0 +1,509 @@
+#include "tests/emulated_box/emulated_box.h"
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <thread>
+
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <umockdev.h>
+
+namespace emu {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The preload library performs a read or write itself, on the real node, when the handler
+// completes it with this result.
+constexpr long RUN_REAL_CALL = -100;
+// The meaningful bytes of every info answer: report ID, two bytes the program ignores, data up to
+// byte 15.
+constexpr std::size_t INFO_ANSWER_BYTES = 16;
+// How long a held write waits, once winebus has read the answer, before it is let go; and how
+// long it waits at most for winebus to read it at all.
+std::chrono::milliseconds g_answerSettle{10};
+constexpr auto ANSWER_DEADLINE = std::chrono::milliseconds(500);
+constexpr unsigned HIDRAW_MAJOR = 241;
+// Long after the program has asked winebus for the answer.
+constexpr auto LATE_ANSWER = std::chrono::milliseconds(100);
+
+struct InputReport {
+    std::vector<std::uint8_t> bytes;
+    bool heldAnswer = false;  // the answer a held write waits for
+};
+
+struct Device {
+    int box = -1;
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::string serial;
+    std::vector<std::uint8_t> descriptor;
+
+    bool plugged = false;
+    std::string node;
+    std::vector<std::string> syspaths;  // USB device, interface, HID device, hidraw node
+    int slave = -1;   // our own descriptor of the node's pty, to take back its readiness byte
+    int master = -1;  // the testbed's end, where the program's real writes arrive
+    UMockdevIoctlBase* handler = nullptr;
+    std::deque<InputReport> reads;
+
+    int answersOnTime = -1;  // self-test: after this many info answers, they come late and unheld
+    int answersForwarded = 0;
+    std::deque<std::pair<Clock::time_point, InputReport>> latePushes;
+
+    bool holding = false;
+    bool answerRead = false;
+    Clock::time_point releaseAt;
+    int lateAnswers = 0;
+};
+
+std::mutex g_lock;
+FrontDoor g_door = FrontDoor::Native;
+UMockdevTestbed* g_testbed = nullptr;
+std::vector<Device> g_devices;
+unsigned g_nextNode = 0;
+unsigned g_nextPort = 1;
+int g_wake[2] = {-1, -1};
+
+Device& At(int slot) { return g_devices.at(static_cast<std::size_t>(slot)); }
+
+void Wake() {
+    const char one = 1;
+    if (write(g_wake[1], &one, 1) < 0) {
+        // The pipe is full, so the service thread is already due to look.
+    }
+}
+
+// The node is readable while reports wait: one byte in the pty stands for "at least one". The
+// program's read never takes it (the handler answers reads itself), so it is taken back here.
+void PushRead(Device& device, InputReport report) {
+    const bool wasEmpty = device.reads.empty();
+    device.reads.push_back(std::move(report));
+    if (wasEmpty && write(device.master, "r", 1) != 1) std::perror("emulated box: marking the node readable");
+}
+
+void TakeBackReadiness(Device& device) {
+    char byte;
+    while (read(device.slave, &byte, 1) == 1) {
+    }
+}
+
+void Release(Device& device) {
+    if (!device.holding) return;
+    device.holding = false;
+    if (!device.answerRead) ++device.lateAnswers;
+    tcflow(device.slave, TCOON);
+}
+
+void UnplugLocked(Device& device) {
+    if (!device.plugged) return;
+    device.plugged = false;
+    if (device.box >= 0) sim::PullOut(device.box);
+    Release(device);
+    device.reads.clear();
+    TakeBackReadiness(device);
+    for (auto it = device.syspaths.rbegin(); it != device.syspaths.rend(); ++it)
+        umockdev_testbed_uevent(g_testbed, it->c_str(), "remove");
+    for (auto it = device.syspaths.rbegin(); it != device.syspaths.rend(); ++it)
+        umockdev_testbed_remove_device(g_testbed, it->c_str());
+    close(device.slave);
+    device.slave = -1;
+    device.master = -1;
+    Wake();
+}
+
+// The answers the box prepared for the report just delivered, passed to the program the way this
+// front door passes them.
+void ForwardAnswers(Device& device, std::uint32_t infoAnswersBefore) {
+    sim::Box& box = sim::g_world.boxes.at(static_cast<std::size_t>(device.box));
+    while (!box.inputQueue.empty()) {
+        PushRead(device, {box.inputQueue.front(), false});
+        box.inputQueue.pop_front();
+    }
+    if (g_door != FrontDoor::Wine || box.infoAnswers == infoAnswersBefore || box.faults.infoAnswerNever) return;
+    InputReport answer{std::vector<std::uint8_t>(box.infoAnswer, box.infoAnswer + INFO_ANSWER_BYTES), true};
+    if (device.answersOnTime >= 0 && device.answersForwarded++ >= device.answersOnTime) {
+        device.latePushes.emplace_back(Clock::now() + LATE_ANSWER, std::move(answer));
+        Wake();
+        return;
+    }
+    PushRead(device, std::move(answer));
+    // Why holding the write makes the answer current: winebus serves HidD_GetInputReport from
+    // the last report it read, under the device's critical section, which the write being held
+    // owns. Once winebus has read the answer, its report thread waits for that section, and
+    // Wine's critical sections are handed to a waiting thread in turn: the program's request,
+    // which can only come after the write completes, finds the section taken and gets the answer
+    // after winebus stored it. The hold has to sit in the kernel, not in this handler, because
+    // umockdev serialises a node's calls per descriptor: the handler lets the preload run the
+    // real write, which blocks on the stopped pty until Release.
+    tcflow(device.slave, TCOOFF);
+    device.holding = true;
+    device.answerRead = false;
+    device.releaseAt = Clock::now() + ANSWER_DEADLINE;
+    Wake();
+}
+
+gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slotPointer) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    Device& device = At(GPOINTER_TO_INT(slotPointer));
+    UMockdevIoctlData* data = umockdev_ioctl_client_get_arg(client);
+    const auto length = static_cast<std::uint32_t>(data->data_len);
+    if (device.box < 0) {
+        umockdev_ioctl_client_complete(client, device.plugged ? static_cast<long>(length) : -1, device.plugged ? 0 : ENODEV);
+        return TRUE;
+    }
+    // Whether the box is still there is the model's to say: it logs the report either way.
+    const std::uint32_t infoAnswersBefore = sim::g_world.boxes.at(static_cast<std::size_t>(device.box)).infoAnswers;
+    const sim::Delivery delivery = sim::DeliverOutputReport(device.box, data->data, length);
+    if (!delivery.written) {
+        umockdev_ioctl_client_complete(client, -1, delivery.error == sim::ERROR_DEVICE_NOT_CONNECTED ? ENODEV : EIO);
+        return TRUE;
+    }
+    ForwardAnswers(device, infoAnswersBefore);
+    umockdev_ioctl_client_complete(client, device.holding ? RUN_REAL_CALL : static_cast<long>(length), 0);
+    // A box the model pulled out after this report leaves the system as any unplugged device.
+    if (!sim::g_world.boxes.at(static_cast<std::size_t>(device.box)).present) UnplugLocked(device);
+    return TRUE;
+}
+
+gboolean OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slotPointer) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    Device& device = At(GPOINTER_TO_INT(slotPointer));
+    UMockdevIoctlData* data = umockdev_ioctl_client_get_arg(client);
+    if (!device.plugged) {
+        umockdev_ioctl_client_complete(client, -1, ENODEV);
+        return TRUE;
+    }
+    if (device.reads.empty()) {
+        umockdev_ioctl_client_complete(client, -1, EAGAIN);
+        return TRUE;
+    }
+    InputReport report = std::move(device.reads.front());
+    device.reads.pop_front();
+    if (device.reads.empty()) TakeBackReadiness(device);
+    const std::size_t length = std::min(report.bytes.size(), static_cast<std::size_t>(data->data_len));
+    std::memcpy(data->data, report.bytes.data(), length);
+    if (report.heldAnswer && device.holding) {
+        device.answerRead = true;
+        device.releaseAt = Clock::now() + g_answerSettle;
+        Wake();
+    }
+    umockdev_ioctl_client_complete(client, static_cast<long>(length), 0);
+    return TRUE;
+}
+
+// Copies `bytes` into the client's memory at the ioctl's pointer argument.
+void Answer(UMockdevIoctlClient* client, const void* bytes, std::size_t length, long result) {
+    GError* error = nullptr;
+    UMockdevIoctlData* target = umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, length, &error);
+    if (target == nullptr) {
+        g_clear_error(&error);
+        umockdev_ioctl_client_complete(client, -1, EFAULT);
+        return;
+    }
+    std::memcpy(target->data, bytes, length);
+    umockdev_ioctl_data_unref(target);
+    umockdev_ioctl_client_complete(client, result, 0);
+}
+
+void AnswerString(UMockdevIoctlClient* client, const std::string& text, std::size_t capacity) {
+    std::vector<char> bytes(capacity, 0);
+    const std::size_t length = std::min(text.size(), capacity > 0 ? capacity - 1 : 0);
+    std::memcpy(bytes.data(), text.data(), length);
+    Answer(client, bytes.data(), capacity, static_cast<long>(length + 1));
+}
+
+gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slotPointer) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    Device& device = At(GPOINTER_TO_INT(slotPointer));
+    const unsigned long request = umockdev_ioctl_client_get_request(client);
+    const std::size_t size = _IOC_SIZE(request);
+    if (!device.plugged) {
+        umockdev_ioctl_client_complete(client, -1, ENODEV);
+        return TRUE;
+    }
+    if (request == HIDIOCGRDESCSIZE) {
+        const int length = static_cast<int>(device.descriptor.size());
+        Answer(client, &length, sizeof length, 0);
+    } else if (request == HIDIOCGRDESC) {
+        hidraw_report_descriptor descriptor = {};
+        descriptor.size = static_cast<__u32>(device.descriptor.size());
+        std::memcpy(descriptor.value, device.descriptor.data(), device.descriptor.size());
+        Answer(client, &descriptor, sizeof descriptor, 0);
+    } else if (request == HIDIOCGRAWINFO) {
+        hidraw_devinfo info = {};
+        info.bustype = 3;  // BUS_USB
+        info.vendor = static_cast<__s16>(device.vendorId);
+        info.product = static_cast<__s16>(device.productId);
+        Answer(client, &info, sizeof info, 0);
+    } else if (_IOC_TYPE(request) == 'H' && _IOC_NR(request) == _IOC_NR(HIDIOCGRAWNAME(0))) {
+        AnswerString(client, device.box >= 0 ? "SORVANTIK VELTABOX" : "Other HID device", size);
+    } else if (_IOC_TYPE(request) == 'H' && _IOC_NR(request) == _IOC_NR(HIDIOCGRAWUNIQ(0))) {
+        AnswerString(client, device.serial, size);
+    } else if (g_door == FrontDoor::Native && device.box >= 0 && _IOC_TYPE(request) == 'H' &&
+               _IOC_NR(request) == _IOC_NR(HIDIOCGINPUT(0))) {
+        const sim::Box& box = sim::g_world.boxes.at(static_cast<std::size_t>(device.box));
+        if (box.faults.infoRequestFails || box.faults.infoAnswerNever) {
+            // A GET_REPORT the device stalls, as the kernel reports it.
+            umockdev_ioctl_client_complete(client, -1, EPIPE);
+        } else {
+            std::vector<std::uint8_t> answer(size, 0);
+            std::memcpy(answer.data(), box.infoAnswer, std::min(size, sizeof box.infoAnswer));
+            Answer(client, answer.data(), answer.size(), static_cast<long>(std::min<std::size_t>(size, box.inputReportLength)));
+        }
+    } else {
+        return FALSE;  // the kernel's answer for a request the device does not know
+    }
+    return TRUE;
+}
+
+// Empties what the program's real writes left at the pty's far end, and lets held writes go when
+// their time has come.
+void ServeHolds() {
+    for (;;) {
+        std::vector<pollfd> fds;
+        int timeout = -1;
+        {
+            std::lock_guard<std::mutex> hold(g_lock);
+            fds.push_back({g_wake[0], POLLIN, 0});
+            const auto now = Clock::now();
+            for (Device& device : g_devices) {
+                if (device.master >= 0) fds.push_back({device.master, POLLIN, 0});
+                while (!device.latePushes.empty() && device.latePushes.front().first <= now) {
+                    if (device.plugged) PushRead(device, std::move(device.latePushes.front().second));
+                    device.latePushes.pop_front();
+                }
+                if (!device.latePushes.empty()) {
+                    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(device.latePushes.front().first - now).count() + 1;
+                    if (timeout < 0 || left < timeout) timeout = static_cast<int>(left);
+                }
+                if (!device.holding) continue;
+                if (now >= device.releaseAt) {
+                    Release(device);
+                    continue;
+                }
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(device.releaseAt - now).count() + 1;
+                if (timeout < 0 || left < timeout) timeout = static_cast<int>(left);
+            }
+        }
+        if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) return;
+        char discard[512];
+        for (const pollfd& fd : fds)
+            if (fd.revents & POLLIN) while (read(fd.fd, discard, sizeof discard) > 0) {
+                }
+    }
+}
+
+std::string Hex4(std::uint16_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04x", value);
+    return text;
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    return text;
+}
+
+// The sysfs records of one plugged device, the way the kernel lays out a USB HID device.
+std::string DeviceRecords(const Device& device, unsigned port, unsigned node, std::vector<std::string>* syspaths) {
+    const std::string vid = Hex4(device.vendorId);
+    const std::string pid = Hex4(device.productId);
+    const std::string usb = "/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(port);
+    const std::string interface = usb + "/1-" + std::to_string(port) + ":1.0";
+    char hidName[32];
+    std::snprintf(hidName, sizeof hidName, "0003:%s:%s.%04X", Upper(vid).c_str(), Upper(pid).c_str(), node + 1);
+    const std::string hid = interface + "/" + hidName;
+    const std::string raw = hid + "/hidraw/hidraw" + std::to_string(node);
+    const std::string name = device.box >= 0 ? "SORVANTIK VELTABOX" : "Other HID device";
+    const std::string product = vid + "/" + std::to_string(device.productId) + "/100";
+    *syspaths = {"/sys" + usb, "/sys" + interface, "/sys" + hid, "/sys" + raw};
+    return "P: " + usb + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: PRODUCT=" + product +
+           "\nA: idVendor=" + vid + "\nA: idProduct=" + pid + "\nA: bcdDevice=0100\nA: serial=" + device.serial +
+           "\nA: product=" + name + "\n\n"
+           "P: " + interface + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: PRODUCT=" + product +
+           "\nE: INTERFACE=3/0/0\nA: bInterfaceNumber=00\nA: bInterfaceClass=03\n\n"
+           "P: " + hid + "\nE: SUBSYSTEM=hid\nE: HID_ID=0003:0000" + Upper(vid) + ":0000" + Upper(pid) +
+           "\nE: HID_NAME=" + name + "\nE: HID_PHYS=usb-0000:00:14.0-" + std::to_string(port) +
+           "/input0\nE: HID_UNIQ=" + device.serial + "\n\n"
+           "P: " + raw + "\nN: hidraw" + std::to_string(node) + "\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/hidraw" +
+           std::to_string(node) + "\nA: dev=" + std::to_string(HIDRAW_MAJOR) + ":" + std::to_string(node) + "\n";
+}
+
+int AddSlot(Device device) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_devices.push_back(std::move(device));
+    return static_cast<int>(g_devices.size() - 1);
+}
+
+}  // namespace
+
+bool Start(FrontDoor door, std::string* error) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    if (g_testbed != nullptr) return true;
+    g_door = door;
+    if (pipe2(g_wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        *error = std::string("pipe: ") + std::strerror(errno);
+        return false;
+    }
+    g_testbed = umockdev_testbed_new();
+    if (g_testbed == nullptr) {
+        *error = "umockdev could not make a testbed";
+        return false;
+    }
+    std::thread(ServeHolds).detach();
+    return true;
+}
+
+std::string TestbedDirectory() {
+    std::lock_guard<std::mutex> hold(g_lock);
+    gchar* root = umockdev_testbed_get_root_dir(g_testbed);
+    std::string directory = root;
+    g_free(root);
+    return directory;
+}
+
+std::mutex& WorldLock() { return g_lock; }
+
+int AddBoxSlot(const sim::Box& box, const std::string& serial) {
+    int index;
+    {
+        std::lock_guard<std::mutex> hold(g_lock);
+        sim::g_world.realTime = true;
+        index = sim::AddBox(box, u"");
+        // Pulled out and plugged in by this front door only.
+        sim::g_world.boxes.back().present = false;
+    }
+    Device device;
+    device.box = index;
+    device.vendorId = box.vendorId;
+    device.productId = box.productId;
+    device.serial = serial;
+    device.descriptor = BoxReportDescriptor(box.inputReportLength, box.outputReportLength);
+    return AddSlot(std::move(device));
+}
+
+int AddOtherDeviceSlot(std::uint16_t vendorId, std::uint16_t productId, const std::string& serial) {
+    Device device;
+    device.vendorId = vendorId;
+    device.productId = productId;
+    device.serial = serial;
+    device.descriptor = BoxReportDescriptor(9, 9);
+    return AddSlot(std::move(device));
+}
+
+int BoxOf(int slot) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    return At(slot).box;
+}
+
+std::string Plug(int slot) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    Device& device = At(slot);
+    if (device.plugged) return device.node;
+    const unsigned node = g_nextNode++;
+    const unsigned port = g_nextPort++;
+    device.node = "/dev/hidraw" + std::to_string(node);
+    const std::string records = DeviceRecords(device, port, node, &device.syspaths);
+
+    device.handler = static_cast<UMockdevIoctlBase*>(g_object_new(UMOCKDEV_TYPE_IOCTL_BASE, nullptr));
+    g_signal_connect(device.handler, "handle-ioctl", G_CALLBACK(OnIoctl), GINT_TO_POINTER(slot));
+    g_signal_connect(device.handler, "handle-read", G_CALLBACK(OnRead), GINT_TO_POINTER(slot));
+    g_signal_connect(device.handler, "handle-write", G_CALLBACK(OnWrite), GINT_TO_POINTER(slot));
+    GError* error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(g_testbed, device.node.c_str(), device.handler, &error) ||
+        !umockdev_testbed_add_from_string(g_testbed, records.c_str(), &error)) {
+        std::fprintf(stderr, "emulated box: cannot add %s: %s\n", device.node.c_str(), error != nullptr ? error->message : "?");
+        g_clear_error(&error);
+        return std::string();
+    }
+    device.master = umockdev_testbed_get_dev_fd(g_testbed, device.node.c_str());
+    // Asked of the master rather than opened by name: this process runs under umockdev's preload
+    // too (its uevents need it), which would route a /dev/pts node's ioctls, tcflow among them,
+    // to umockdev's fallback handler instead of the terminal.
+    device.slave = ioctl(device.master, TIOCGPTPEER, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    fcntl(device.master, F_SETFL, fcntl(device.master, F_GETFL) | O_NONBLOCK);
+    device.reads.clear();
+    device.plugged = true;
+    if (device.box >= 0) sim::g_world.boxes.at(static_cast<std::size_t>(device.box)).present = true;
+    for (const std::string& syspath : device.syspaths) umockdev_testbed_uevent(g_testbed, syspath.c_str(), "add");
+    Wake();
+    return device.node;
+}
+
+void Unplug(int slot) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    UnplugLocked(At(slot));
+}
+
+bool IsPlugged(int slot) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    return At(slot).plugged;
+}
+
+std::string NodeOf(int slot) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    return At(slot).node;
+}
+
+std::string SyspathOf(int slot) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    const Device& device = At(slot);
+    return device.syspaths.empty() ? std::string() : device.syspaths.back();
+}
+
+void SetAnswersLate(int slot, int onTime) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    At(slot).answersOnTime = onTime;
+    At(slot).answersForwarded = 0;
+}
+
+void Stop() {
+    std::lock_guard<std::mutex> hold(g_lock);
+    for (Device& device : g_devices) UnplugLocked(device);
+    if (g_testbed != nullptr) g_object_unref(g_testbed);
+    g_testbed = nullptr;
+}
+
+void SetAnswerSettle(std::chrono::milliseconds settle) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_answerSettle = settle;
+}
+
+int LateAnswers(int slot) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    return At(slot).lateAnswers;
+}
+
+std::vector<std::uint8_t> BoxReportDescriptor(std::uint16_t inputLength, std::uint16_t outputLength) {
+    // Vendor-defined page: no system driver claims the device. Report 2 in, report 1 out, each
+    // as many bytes as declared minus the report ID.
+    const auto count = [](std::uint16_t length) { return static_cast<std::uint8_t>(length > 1 ? length - 1 : 1); };
+    return {0x06, 0x00, 0xFF,  // usage page (vendor 0xFF00)
+            0x09, 0x01,        // usage 1
+            0xA1, 0x01,        // collection (application)
+            0x15, 0x00,        //   logical minimum 0
+            0x26, 0xFF, 0x00,  //   logical maximum 255
+            0x75, 0x08,        //   report size 8
+            0x85, 0x02,        //   report ID 2
+            0x09, 0x02,        //   usage 2
+            0x95, count(inputLength),
+            0x81, 0x02,        //   input (data, variable, absolute)
+            0x85, 0x01,        //   report ID 1
+            0x09, 0x03,        //   usage 3
+            0x95, count(outputLength),
+            0x91, 0x02,        //   output (data, variable, absolute)
+            0xC0};             // end collection
+}
+
+}  // namespace emu

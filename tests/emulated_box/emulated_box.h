@@ -1,0 +1,75 @@
+// The simulated box of platform/sim/ behind emulated hidraw device nodes, so that a real HID
+// stack (Wine's winebus, or the program's own hidraw backend) can find it, talk to it and see it
+// come and go. umockdev provides the sysfs tree, the device nodes and the uevents; this file is
+// only the front door: every report still goes through sim::DeliverOutputReport, so the box's
+// rules (flash, pacing, faults, the wire log) are the model's and nobody else's.
+//
+// Every function may be called from any thread; they share one lock with the device handlers,
+// which umockdev runs on its own thread.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim_box.h"
+
+namespace emu {
+
+// How answers reach the program. A real box answers an info request (GET_REPORT) over the control
+// pipe and a block read over the interrupt pipe.
+enum class FrontDoor {
+    // The program's own hidraw backend: HIDIOCGINPUT is answered with the box's current info
+    // answer, and block answers are the only reports ever read.
+    Native,
+    // Wine's winebus. Its HidD_GetInputReport never reaches the device: it hands out the last input
+    // report that winebus read. So each info answer is pushed as an input report of its 16
+    // meaningful bytes (hidclass drops reports shorter than the declared length from the handles'
+    // read queues, so they never mix with block answers), and the write that asked for it is held
+    // until winebus has read it (see emulated_box.cpp for why that makes the answer current).
+    Wine,
+};
+
+// Creates the testbed and sets UMOCKDEV_DIR in this process; false with a reason on failure.
+bool Start(FrontDoor door, std::string* error);
+// Pulls everything out and removes the testbed.
+void Stop();
+// The testbed directory: what every process that should see the devices needs as UMOCKDEV_DIR.
+std::string TestbedDirectory();
+// The lock over the simulated world; hold it to read sim::g_world while devices are plugged.
+std::mutex& WorldLock();
+
+// Devices the test can plug in and pull out. A slot keeps its serial number, so a device plugged
+// in again gets the same instance path on Windows; its node (/dev/hidrawN) is new every time, as a
+// kernel would not reuse it while the old one might still be open.
+int AddBoxSlot(const sim::Box& box, const std::string& serial);
+int AddOtherDeviceSlot(std::uint16_t vendorId, std::uint16_t productId, const std::string& serial);
+// The simulated box behind a slot, -1 for another device.
+int BoxOf(int slot);
+
+// Plugs the slot's device in: sysfs entries, the node and the "add" uevents. Returns the node.
+std::string Plug(int slot);
+// Pulls it out: further transfers fail, "remove" uevents, the entries go.
+void Unplug(int slot);
+bool IsPlugged(int slot);
+std::string NodeOf(int slot);
+// The hidraw node's sysfs path, as udev names the device.
+std::string SyspathOf(int slot);
+
+// Info answers whose write had to be released before winebus had read them (Wine front door):
+// the program may have read an older answer. Tests fail when this is not zero.
+int LateAnswers(int slot);
+
+// Self-tests of the tests: how long a held write waits once winebus has read its answer (10 ms
+// unless set), and a slot whose info answers, after the first `onTime`, come 100 ms after the
+// write that asked for them, which under Wine always hands the program the answer before: what a
+// stale answer looks like.
+void SetAnswerSettle(std::chrono::milliseconds settle);
+void SetAnswersLate(int slot, int onTime);
+
+// The report descriptor a box with these report lengths (report ID included) declares.
+std::vector<std::uint8_t> BoxReportDescriptor(std::uint16_t inputLength, std::uint16_t outputLength);
+
+}  // namespace emu
