@@ -7,11 +7,15 @@
 //   hid_probe --dll-check-by-path  the same for the loads by full path that stand in for the
 //                           search flags on Windows 7 without KB2533623
 //   hid_probe --transfer-test  report reads and writes against a pipe that stops answering
+//   hid_probe --info-answers N  N info requests to the box found, alternately CMD_GET_INFO and
+//                           CMD_READ_MEMORY; fails when an answer is not the one to that request
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
 #include "device/discovery.h"
+#include "device/protocol.h"
 #include "platform/hid.h"
 #include "platform/system.h"
 
@@ -26,6 +30,11 @@ namespace {
 int Probe() {
     const std::int32_t result = FindDevice(g_device);
     std::printf("FindDevice: %d\n", static_cast<int>(result));
+    if (IsDeviceHeld(g_device))
+        std::printf("box: %ls, product %u, mode %u, bootloader 0x%08x, firmware 0x%08x, reports in %u out %u\n",
+                    reinterpret_cast<const wchar_t*>(g_device.devicePath), g_device.productId, g_device.bootloaderMode,
+                    static_cast<unsigned>(g_device.bootloaderVersion), static_cast<unsigned>(g_device.firmwareVersion),
+                    static_cast<unsigned>(g_device.inputReportLength), static_cast<unsigned>(g_device.outputReportLength));
     const InterfaceList list = HidListInterfaces();
     if (list == PLATFORM_NO_LIST) {
         std::printf("HID interfaces: no list (error %u)\n", static_cast<unsigned>(SystemLastError()));
@@ -238,6 +247,51 @@ int TransferTest() {
     return passed ? 0 : 1;
 }
 
+// The box numbers each info answer, in bytes 1 and 2, with the report it answers. An answer
+// whose number or content belongs to another request is one the HID stack kept from before.
+int InfoAnswers(unsigned count) {
+    if (FindDevice(g_device) != DEV_OK || g_device.bootloaderMode == 0) {
+        std::printf("no box in bootloader mode found\n");
+        return 1;
+    }
+    unsigned stale = 0;
+    unsigned failed = 0;
+    int first = -1;  // the number of the first answer, which its content vouches for
+    LARGE_INTEGER before;
+    LARGE_INTEGER after;
+    QueryPerformanceCounter(&before);
+    for (unsigned i = 0; i < count; ++i) {
+        const bool memory = i % 2 == 1;
+        Report request;
+        BuildRequest(request, memory ? CMD_READ_MEMORY : CMD_GET_INFO, memory ? READ_MEMORY_LENGTH : 0);
+        if (memory) PutLe32(request + 3, INFO_PAGE_ADDRESS);
+        Report answer = {REPORT_ID_RESPONSE};
+        if (!SendRequest(g_device, request) || !HidGetInputReport(g_device.handle, answer, REPORT_BUFFER_SIZE, INFO_ANSWER_TIMEOUT_MS)) {
+            ++failed;
+            std::printf("request %u failed, error %u\n", i, static_cast<unsigned>(SystemLastError()));
+            continue;
+        }
+        // The information page begins with "VELT"; a CMD_GET_INFO answer in bootloader mode has
+        // its mode byte set instead. Alternating the two, the content alone gives away an answer
+        // to the request before, the number any older one.
+        const bool page = GetLe32(answer + 3) == 0x544C4556u;
+        const bool content = memory ? page : answer[3] != 0 && !page;
+        const unsigned number = GetLe16(answer + 1);
+        if (first < 0 && content) first = static_cast<int>(number - i);
+        const unsigned expected = static_cast<unsigned>(first + static_cast<int>(i)) & 0xFFFF;
+        if (!content || number != expected) {
+            ++stale;
+            std::printf("request %u (%s): answer number %u, expected %u, bytes 3-6 %08x  STALE\n", i,
+                        memory ? "CMD_READ_MEMORY" : "CMD_GET_INFO", number, expected, static_cast<unsigned>(GetLe32(answer + 3)));
+        }
+    }
+    QueryPerformanceCounter(&after);
+    std::printf("info answers: %u requests, %u stale, %u failed, %.2f ms per request\n", count, stale, failed,
+                ElapsedMs(before.QuadPart, after.QuadPart) / count);
+    CloseDevice(g_device);
+    return stale == 0 && failed == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -245,7 +299,8 @@ int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--dll-check") == 0) return DllCheck(LoadAsTheProgramsDo);
     if (argc == 2 && std::strcmp(argv[1], "--dll-check-by-path") == 0) return DllCheck(LoadByPath);
     if (argc == 2 && std::strcmp(argv[1], "--transfer-test") == 0) return TransferTest();
+    if (argc == 3 && std::strcmp(argv[1], "--info-answers") == 0) return InfoAnswers(static_cast<unsigned>(std::atoi(argv[2])));
     if (argc == 1) return Probe();
-    std::fprintf(stderr, "usage: hid_probe [--pause-test | --dll-check | --dll-check-by-path | --transfer-test]\n");
+    std::fprintf(stderr, "usage: hid_probe [--pause-test | --dll-check | --dll-check-by-path | --transfer-test | --info-answers N]\n");
     return 2;
 }
