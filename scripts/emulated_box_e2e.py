@@ -1,0 +1,271 @@
+#!/usr/bin/env python3
+"""The shipped Windows program against boxes emulated behind Wine's own HID stack.
+
+A box emulator (tests/emulated_box/box_emulator) plays the simulated box behind emulated hidraw
+nodes (umockdev); a private Wine prefix, whose every process runs under umockdev's preload, serves
+them through winebus, hidclass, hid.dll and the Setup API to veltabox-updater.exe, exactly as it
+ships. The driver (emulated_box_driver.exe) uses the program as a person would and asks the
+emulator what the box went through. Before the scenarios, hid_probe.exe makes 1000 info requests
+through the same stack and fails on a single stale answer; after them, self-tests show that both
+the probe and the driver fail a program or a box that is wrong.
+
+    bash scripts/emulated-box-e2e.sh [--programs DIR] [--scenario NAME ...] [--no-self-test]
+
+The last line is "N passed, M failed"; the exit code is 0 only when nothing failed.
+"""
+import argparse
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SCENARIOS = ["ready", "wrong-mode", "hotplug", "update", "pull-mid-update", "pull-idle", "version-question",
+             "block-never", "silent"]
+INFO_REQUESTS = 1000
+PRELOAD = "libumockdev-preload.so.0"
+
+
+def log(text=""):
+    print(text, flush=True)
+
+
+def build(programs):
+    """The emulator comes from the native build, the programs and drivers from the cross build."""
+    for preset in ("linux", "windows"):
+        subprocess.run(["cmake", "--preset", preset], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "--build", "--preset", preset, "-j", str(os.cpu_count() or 2)], cwd=ROOT, check=True,
+                       stdout=subprocess.DEVNULL)
+    for path in [os.path.join(programs, "veltabox-updater.exe"), os.path.join(ROOT, "build/windows/emulated_box_driver.exe"),
+                 os.path.join(ROOT, "build/windows/hid_probe.exe"), os.path.join(ROOT, "build/linux/tests/emulated_box/box_emulator")]:
+        if not os.path.isfile(path):
+            sys.exit("missing " + path)
+
+
+class Xvfb:
+    """A screen of its own unless one is given; Wine's windows need one, nobody needs to see it."""
+
+    def __init__(self, work):
+        self.process = None
+        if os.environ.get("DISPLAY"):
+            return
+        for number in range(97, 141):
+            if os.path.exists("/tmp/.X%d-lock" % number) or os.path.exists("/tmp/.X11-unix/X%d" % number):
+                continue
+            self.process = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                                            stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "xvfb.log"), "w"))
+            for _ in range(100):
+                if os.path.exists("/tmp/.X11-unix/X%d" % number):
+                    os.environ["DISPLAY"] = ":%d" % number
+                    log("== Xvfb on :%d" % number)
+                    return
+                if self.process.poll() is not None:
+                    break
+                time.sleep(0.1)
+            self.stop()
+        sys.exit("no Xvfb display could be started")
+
+    def stop(self):
+        if self.process is not None:
+            self.process.kill()
+            self.process.wait()
+            self.process = None
+
+
+class Emulator:
+    """The box emulator process and its control line."""
+
+    def __init__(self, work):
+        port_file = os.path.join(work, "emulator.port")
+        binary = os.path.join(ROOT, "build/linux/tests/emulated_box/box_emulator")
+        env = dict(os.environ, LD_PRELOAD=PRELOAD)
+        env.pop("UMOCKDEV_DIR", None)
+        self.process = subprocess.Popen([binary, "--image", os.path.join(ROOT, "resources/firmware.bin"), "--port-file", port_file],
+                                        stdout=subprocess.PIPE, stderr=open(os.path.join(work, "emulator.log"), "w"), env=env,
+                                        text=True)
+        line = self.process.stdout.readline().strip()
+        if not line.startswith("UMOCKDEV_DIR="):
+            sys.exit("the box emulator did not start: " + line)
+        self.testbed = line.split("=", 1)[1]
+        for _ in range(100):
+            if os.path.exists(port_file):
+                break
+            time.sleep(0.05)
+        self.port = int(open(port_file).read())
+        self.link = socket.create_connection(("127.0.0.1", self.port), timeout=10)
+        self.replies = self.link.makefile("r")
+
+    def ask(self, *commands):
+        for command in commands:
+            self.link.sendall((command + "\n").encode())
+            reply = self.replies.readline().strip()
+            if not reply.startswith("ok"):
+                raise RuntimeError("%s: %s" % (command, reply))
+
+    def stop(self):
+        try:
+            self.ask("quit")
+            self.process.wait(timeout=10)
+        except (OSError, RuntimeError, subprocess.TimeoutExpired):
+            self.process.kill()
+            self.process.wait()
+        shutil.rmtree(self.testbed, ignore_errors=True)
+
+
+def wine_env(work, testbed):
+    # Every Wine process, winedevice.exe with winebus among them, must run under the preload and
+    # see the testbed, or it sees no emulated device at all.
+    return dict(os.environ, WINEPREFIX=os.path.join(work, "prefix"), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
+                LD_PRELOAD=PRELOAD, UMOCKDEV_DIR=testbed)
+
+
+def wine(env, *args, timeout=60):
+    return subprocess.run(["wine", *args], env=env, timeout=timeout, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                          text=True, errors="replace")
+
+
+def make_prefix(env, work):
+    """A prefix of its own, whose winebus reads hidraw nodes and nothing else."""
+    log("== creating the Wine prefix")
+    started = time.time()
+    if subprocess.run(["wineboot", "-i"], env=env, timeout=300, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode:
+        sys.exit("wineboot failed")
+    settings = os.path.join(work, "settings.reg")
+    with open(settings, "w") as reg:
+        reg.write("REGEDIT4\n\n"
+                  "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\winebus]\n"
+                  "\"Enable SDL\"=dword:00000000\n\"DisableHidraw\"=dword:00000000\n\"DisableInput\"=dword:00000001\n\n"
+                  # Wine draws its windows' frames itself and keeps them from the window manager a
+                  # bare Xvfb does not have, so that nothing waits for one.
+                  "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n\"Decorated\"=\"N\"\n\"Managed\"=\"N\"\n")
+    if wine(env, "regedit", settings).returncode:
+        sys.exit("the prefix's settings could not be written")
+    # winebus reads its settings when it starts: the next program starts it afresh.
+    subprocess.run(["wineserver", "-k"], env=env, timeout=30)
+    subprocess.run(["wineserver", "-w"], env=env, timeout=30)
+    log("   took %.0f s" % (time.time() - started))
+
+
+def winpath(env, path):
+    return subprocess.run(["winepath", "-w", path], env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                          timeout=30).stdout.strip()
+
+
+class Runs:
+    """Each scenario, probe and self-test is one run; the tally is this suite's closing line."""
+
+    def __init__(self):
+        self.lines = []
+        self.failures = 0
+
+    def add(self, label, ok, seconds, why=""):
+        self.failures += 0 if ok else 1
+        self.lines.append("%s %s (%.1f s)%s" % ("ok     " if ok else "FAILED ", label, seconds, "" if ok else ": " + why))
+
+    def finish(self, started):
+        log("== results")
+        for line in self.lines:
+            log("   " + line)
+        log("   %.0f s in all" % (time.time() - started))
+        log("%d passed, %d failed" % (len(self.lines) - self.failures, self.failures))
+        return 0 if self.failures == 0 else 1
+
+
+def run_driver(env, runs, label, scenario, program, port, expect_pass, checks=()):
+    """Runs one scenario. A run meant to fail must fail, and with each of `checks` among its lines."""
+    log("== %s: %s on %s (expect %s)" % (label, scenario, os.path.basename(program), "pass" if expect_pass else "fail"))
+    driver = os.path.join(ROOT, "build/windows/emulated_box_driver.exe")
+    started = time.time()
+    try:
+        result = wine(env, driver, scenario, winpath(env, program), str(port), timeout=240)
+        output, code = result.stdout, result.returncode
+    except subprocess.TimeoutExpired as expired:
+        output, code = (expired.stdout or b"").decode(errors="replace") if isinstance(expired.stdout, bytes) else (expired.stdout or ""), None
+    lines = [line.rstrip("\r") for line in output.splitlines()]
+    for line in lines:
+        log(("   " if expect_pass else "   (meant to fail) ") + line)
+    seconds = time.time() - started
+    summary = lines[-1] if lines else ""
+    passed, _, failed = summary.partition(" passed, ")
+    if code is None:
+        return runs.add(label, False, seconds, "the driver did not end within 240 s")
+    if not summary.endswith(" failed") or not passed.isdigit():
+        return runs.add(label, False, seconds, "no summary line at the end")
+    failed = int(failed.split()[0])
+    if expect_pass:
+        ok = code == 0 and failed == 0 and int(passed) > 0
+        return runs.add(label, ok, seconds, "exit code %s, %s" % (code, summary))
+    missing = [check for check in checks if not any(line.startswith(check) for line in lines)]
+    ok = code == 1 and failed > 0 and not missing
+    return runs.add(label, ok, seconds, "expected failures, got exit code %s, %s%s" % (
+        code, summary, "".join("; no line starting \"%s\"" % check for check in missing)))
+
+
+def run_probe(env, runs, emulator, label, expect_stale, requests):
+    """The info-answer path alone: hid_probe makes the requests and counts answers that are not theirs."""
+    log("== %s: hid_probe --info-answers %d (expect %s)" % (label, requests, "stale answers" if expect_stale else "none stale"))
+    started = time.time()
+    emulator.ask("clear", "box probe firmware=0x00010A00", "plug probe")
+    if expect_stale:
+        emulator.ask("late-answers probe 2")
+    try:
+        result = wine(env, os.path.join(ROOT, "build/windows/hid_probe.exe"), "--info-answers", str(requests), timeout=300)
+        lines = [line.rstrip("\r") for line in result.stdout.splitlines()]
+    except subprocess.TimeoutExpired:
+        result, lines = None, []
+    emulator.ask("clear")
+    for line in lines[-5:] if expect_stale else lines:
+        log("   " + line)
+    tally = next((line for line in lines if line.startswith("info answers: ")), "")
+    seconds = time.time() - started
+    if result is None or not tally:
+        return runs.add(label, False, seconds, "the probe gave no tally")
+    stale = int(tally.split(", ")[1].split()[0])
+    ok = (result.returncode != 0 and stale > 0) if expect_stale else (result.returncode == 0 and stale == 0)
+    runs.add(label, ok, seconds, tally)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--programs", default=os.path.join(ROOT, "build/windows"),
+                        help="directory of veltabox-updater.exe and veltabox-updater-demo.exe (default: build/windows)")
+    parser.add_argument("--scenario", action="append", choices=SCENARIOS, help="only these scenarios")
+    parser.add_argument("--no-self-test", action="store_true", help="only the probe and the scenarios")
+    args = parser.parse_args()
+    programs = os.path.abspath(args.programs)
+    started = time.time()
+    log("== building")
+    build(programs)
+    work = tempfile.mkdtemp(prefix="emulated-box-e2e.")
+    xvfb = emulator = env = None
+    runs = Runs()
+    try:
+        xvfb = Xvfb(work)
+        emulator = Emulator(work)
+        env = wine_env(work, emulator.testbed)
+        make_prefix(env, work)
+        updater = os.path.join(programs, "veltabox-updater.exe")
+        run_probe(env, runs, emulator, "info answers", False, INFO_REQUESTS)
+        for scenario in args.scenario or SCENARIOS:
+            run_driver(env, runs, scenario, scenario, updater, emulator.port, True)
+        if not args.no_self_test:
+            run_probe(env, runs, emulator, "self-test: late answers are caught", True, 20)
+            run_driver(env, runs, "self-test: ready on the demo", "ready", os.path.join(programs, "veltabox-updater-demo.exe"),
+                       emulator.port, False, ["FAIL ready/IDC_LABEL_FW2 reads \"VELTA-HUB\"", "FAIL ready/hub received exactly 08 0a"])
+    finally:
+        if env is not None:
+            subprocess.run(["wineserver", "-k"], env=env, timeout=30, stderr=subprocess.DEVNULL)
+            subprocess.run(["wineserver", "-w"], env=env, timeout=30, stderr=subprocess.DEVNULL)
+        if emulator is not None:
+            emulator.stop()
+        if xvfb is not None:
+            xvfb.stop()
+        shutil.rmtree(work, ignore_errors=True)
+    return runs.finish(started)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

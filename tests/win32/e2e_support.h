@@ -1,0 +1,174 @@
+// What the end-to-end drivers share: the catalogue's texts, the PASS/FAIL lines, bounded waits,
+// the program under test in a job, reading another process's windows without ever blocking on
+// them, and the steps every scenario takes (open the dialog, watch an update, close it).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace e2e {
+
+// ---- The catalogue, read from the same file the program's string table is made from.
+std::wstring Utf16(const char* utf8);
+// The text of message `id`; a number missing from the catalogue makes every comparison fail.
+std::wstring Message(unsigned id);
+extern const wchar_t kTitle[];
+
+// ---- Output. Every line is flushed at once: the script reads them as they come.
+void Line(const std::string& text);
+std::string Utf8(const std::wstring& text);
+// Line breaks and everything beyond ASCII escaped, so a wrong code unit shows as what it is.
+std::string Visible(const std::wstring& text);
+std::string Seconds3(double seconds);
+std::string Hex(const void* handle);
+std::string RectText(const RECT& rect);
+
+class Results {
+public:
+    explicit Results(std::string scenario) : scenario_(std::move(scenario)) {}
+    bool Check(bool ok, const std::string& name, const std::string& why = std::string());
+    void Info(const std::string& text) const;
+    void Skip(const std::string& name, const std::string& why) const;
+    // Prints "N passed, M failed"; the exit code, 0 only when something passed and nothing failed.
+    int Finish() const;
+
+private:
+    std::string scenario_;
+    int passed_ = 0;
+    int failed_ = 0;
+};
+
+// ---- Time and bounded waiting.
+double Now();  // seconds on the performance counter
+
+// Polls `done` until it holds or `timeoutMs` has passed; true when it held.
+template <typename Condition>
+bool WaitUntil(DWORD timeoutMs, Condition done, DWORD stepMs = 20) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (done()) return true;
+        if (GetTickCount64() >= end) return false;
+        Sleep(stepMs);
+    }
+}
+
+constexpr DWORD kDialogTimeoutMs = 30000;  // a fresh Wine prefix is slow to start a first program
+constexpr DWORD kStepTimeoutMs = 10000;    // a window to appear or go after a click
+constexpr DWORD kExitTimeoutMs = 10000;
+constexpr UINT kReadTimeoutMs = 2000;      // one WM_GETTEXT to a dialog that is not blocked
+
+// ---- The program under test: one process, in a job so that it cannot outlive the driver.
+class Program {
+public:
+    Program() = default;
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+    ~Program();
+
+    // Started from its own directory, as a double click in the Explorer would.
+    bool Start(const std::wstring& path, std::string* why);
+    DWORD Id() const { return process_.dwProcessId; }
+    HANDLE Handle() const { return process_.hProcess; }
+    bool Running() const;
+    // True when the process ended within `timeoutMs`; `code` is then its exit code.
+    bool WaitExit(DWORD timeoutMs, DWORD* code) const;
+    void Terminate() const;
+
+private:
+    PROCESS_INFORMATION process_ = {};
+    HANDLE job_ = nullptr;
+};
+
+// ---- Windows of another process. Class, owner, rectangle, style and the caption of a top-level
+// window come from the window manager's records and answer even while the program is busy; a
+// control's contents are asked for with WM_GETTEXT, and that only with a timeout.
+std::wstring ClassOf(HWND window);
+std::wstring CaptionOf(HWND window);
+
+struct WindowInfo {
+    HWND window;
+    std::wstring className;
+    std::wstring caption;
+    HWND owner;
+    bool visible;
+};
+
+std::vector<WindowInfo> TopLevelWindowsOf(DWORD processId);
+std::string Describe(const std::vector<WindowInfo>& windows);
+HWND FindTopLevel(DWORD processId, const wchar_t* className, HWND owner);
+bool ReadText(HWND window, std::wstring* text, UINT timeoutMs = kReadTimeoutMs);
+bool ExpectText(Results& results, const std::string& name, HWND window, const std::wstring& expected);
+// Polls the control until it shows `expected`, then checks it: for texts that change after a
+// step the program takes on its own time.
+bool ExpectTextSoon(Results& results, const std::string& name, HWND window, const std::wstring& expected, DWORD timeoutMs);
+bool ExpectEnabled(Results& results, const std::string& name, HWND window, bool enabled);
+bool ExpectVisible(Results& results, const std::string& name, HWND window, bool visible);
+// A press of the button: the button itself turns it into BN_CLICKED for the dialog.
+void Click(HWND button);
+RECT RectOf(HWND window);
+RECT Union(const RECT& a, const RECT& b);
+
+// ---- Screenshots, taken by the script that runs the driver.
+class Screenshots {
+public:
+    explicit Screenshots(std::wstring ackDirectory) : ack_(std::move(ackDirectory)) {}
+    // Asks for a picture of `region` and waits until it has been taken, for 20 s at the most; a
+    // missing picture is noted, it is not a failed check.
+    void Take(const Results& results, const char* name, RECT region) const;
+
+private:
+    std::wstring ack_;
+};
+
+// ---- Steps every scenario shares.
+struct Dialog {
+    HWND window = nullptr;
+    HWND Control(int id) const { return GetDlgItem(window, id); }
+};
+
+// Starts the program and waits for its dialog, and checks its title.
+bool OpenDialog(Results& results, Program& program, const std::wstring& path, Dialog* dialog);
+// The program must be gone within the bound, with exit code 0.
+void ExpectExitZero(Results& results, const Program& program);
+// Presses "Beenden" and expects the program to end with 0.
+void CloseWithBeenden(Results& results, const Program& program, const Dialog& dialog);
+
+struct VersionControl {
+    int id;
+    const char* name;
+};
+extern const VersionControl kVersionControls[6];
+
+// What every state shares: the labels, the button texts, the third version hidden.
+void ExpectFixedParts(Results& results, const Dialog& dialog);
+
+// A message box's text and its single OK button, however the system numbers them.
+HWND MessageBoxText(HWND box);
+HWND MessageBoxOkButton(HWND box);
+// The message box the program shows over its dialog, within the step timeout; checks its caption
+// and its text, and presses OK. False when no such box came.
+bool ExpectFailureBox(Results& results, const Program& program, const Dialog& dialog, const std::wstring& caption,
+                      const std::wstring& text);
+
+// ---- A whole update, watched from outside.
+// The sum of the update's pauses: the program's 20 ms after each step and block and the box's
+// 40 ms per erased page. Less than this means a pause was cut short, which on a real box writes
+// into flash that is not ready.
+constexpr double kPauseFloorSeconds = 30.88;
+
+struct UpdateWatch {
+    bool progressSeen = false;
+    double progressGone = -1;  // seconds from the click; -1: never
+    double succeeded = -1;     // seconds from the click to the success text; -1: never
+};
+
+// Clicks "Update" and follows the run: the progress window (owner, text, size, place), its bar
+// rising, its end, then the success text, with the time each took and the ratio to the floor.
+UpdateWatch WatchUpdate(Results& results, const Program& program, const Dialog& dialog, const Screenshots& shots,
+                        const char* screenshotName);
+
+}  // namespace e2e

@@ -1,0 +1,439 @@
+// Uses the shipped program, veltabox-updater.exe with the real Win32 HID backend, against boxes
+// emulated behind Wine's own HID stack (winebus, hidclass, hid.dll, the Setup API and the device
+// notifications), as a person at the desk would: plugging boxes in and pulling them out while the
+// program runs, reading the dialog and pressing its buttons. Each scenario is checked on both
+// sides: on the screen, and on the box, through the emulator that plays it (what it was sent, what
+// it refused, what its flash holds).
+//
+//   emulated_box_driver [--screenshots ACK_DIR] <scenario> <veltabox-updater.exe> <emulator port>
+//
+//   ready            a VELTA-HUB in bootloader mode present at start
+//   wrong-mode       a box in application mode at start (with its two block reads)
+//   hotplug          no box, then another HID device, then the box, then a second box
+//   update           a whole update: the wire, the flash, the time
+//   pull-mid-update  the box pulled out during the transfer, then plugged in again
+//   pull-idle        the held box pulled out while nothing runs
+//   version-question a box that already has this firmware; the question answered No
+//   block-never      a box that never answers a block read
+//   silent           a box that never answers an info request
+//
+// Output as e2e_driver's: PASS/FAIL/INFO lines, then "N passed, M failed".
+#include <winsock2.h>
+#include <windows.h>
+
+#include <dbt.h>
+#include <fcntl.h>
+#include <io.h>
+#include <setupapi.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "resources/resource_ids.h"
+#include "tests/win32/e2e_support.h"
+#include "tests/win32/emulator_link.h"
+
+namespace {
+
+using namespace e2e;
+
+// The protocol's command bytes of a whole update, as the emulator lists them: the query at
+// discovery, unlock, 115 page erases, the address, 1311 data blocks, lock and finish.
+const char kQuery[] = "08 0a";
+const char kWholeUpdate[] = "08 0a 05 03*115 02 01*1311 04 07";
+// Long enough for Wine to deliver a device notification and the program to act on it.
+constexpr DWORD kSettleMs = 3000;
+
+std::wstring WithInstructions(unsigned id) { return Message(id) + L"\r\n\r\n" + Message(IDS_INSTRUCTIONS); }
+
+class Scenario {
+public:
+    Scenario(Results& results, EmulatorLink& link) : results_(results), link_(link) {}
+
+    // Every command must be taken; the devices of earlier scenarios are pulled out first.
+    bool Devices(std::initializer_list<const char*> commands) {
+        bool ok = results_.Check(link_.Ask("clear") == "ok", "the emulator forgets earlier devices");
+        for (const char* command : commands) {
+            const std::string reply = link_.Ask(command);
+            ok &= results_.Check(reply == "ok", std::string("the emulator takes \"") + command + "\"", reply);
+        }
+        return ok;
+    }
+
+    bool Plug(const std::string& name) {
+        const std::string reply = link_.Ask("plug " + name);
+        const bool ok = results_.Check(reply.rfind("ok /dev/hidraw", 0) == 0, name + " is plugged in", reply);
+        if (ok) results_.Info(name + " appears as " + reply.substr(3));
+        return ok;
+    }
+
+    void Unplug(const std::string& name) { results_.Check(link_.Ask("unplug " + name) == "ok", name + " is pulled out"); }
+
+    // The box's side: each key=value of `expected` as the emulator reports it.
+    void ExpectBox(const std::string& name, std::initializer_list<std::pair<const char*, const char*>> expected) {
+        const std::string state = link_.Ask("state " + name);
+        results_.Info(name + ": " + state);
+        for (const auto& field : expected) {
+            const std::string value = Field(state, field.first);
+            results_.Check(value == field.second, name + " " + field.first + "=" + field.second, "it is \"" + value + "\"");
+        }
+        const std::string refusals = link_.Ask("refusals " + name);
+        if (refusals != "ok") results_.Info(name + " refused: " + refusals.substr(3));
+    }
+
+    std::string Commands(const std::string& name) { return link_.Ask("commands " + name); }
+
+    void ExpectCommands(const std::string& name, const std::string& expected) {
+        const std::string commands = Commands(name);
+        results_.Check(commands == "ok" + (expected.empty() ? std::string() : " " + expected),
+                       name + " received exactly " + (expected.empty() ? std::string("nothing") : expected), commands);
+    }
+
+private:
+    Results& results_;
+    EmulatorLink& link_;
+};
+
+void ExpectNoBoxShown(Results& results, const Dialog& dialog, const std::string& when) {
+    ExpectEnabled(results, "'Update' is disabled " + when, dialog.Control(IDC_UPDATE), false);
+    ExpectText(results, "IDC_VALUE_FW2 reads \"0.0.0\" " + when, dialog.Control(IDC_VALUE_FW2), L"0.0.0");
+    ExpectEnabled(results, "the version group is disabled " + when, dialog.Control(IDC_VALUE_FW1), false);
+}
+
+void ExpectReadyShown(Results& results, const Dialog& dialog, const wchar_t* model, const wchar_t* firmware) {
+    ExpectTextSoon(results, "hint is the ready text 40000", dialog.Control(IDC_INFO_TEXT), Message(IDS_READY), kStepTimeoutMs);
+    ExpectEnabled(results, "'Update' is enabled", dialog.Control(IDC_UPDATE), true);
+    ExpectText(results, "IDC_VALUE_FW1 reads the bootloader version \"1.2\"", dialog.Control(IDC_VALUE_FW1), L"1.2");
+    ExpectText(results, "IDC_VALUE_FW2 reads the installed firmware \"" + Utf8(firmware) + "\"", dialog.Control(IDC_VALUE_FW2), firmware);
+    ExpectText(results, "IDC_LABEL_FW2 reads \"" + Utf8(model) + "\"", dialog.Control(IDC_LABEL_FW2), model);
+}
+
+// A box that is not held any more must not change the window when it goes.
+void ExpectNotHeld(Results& results, Scenario& scenario, const Dialog& dialog, const std::string& name, const std::wstring& hint) {
+    scenario.Unplug(name);
+    Sleep(kSettleMs);
+    ExpectText(results, "pulling out " + name + " changes nothing: it was not held", dialog.Control(IDC_INFO_TEXT), hint);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void Ready(Results& results, Scenario& scenario, const std::wstring& path) {
+    if (!scenario.Devices({"box hub pid=2 firmware=0x00010A00"}) || !scenario.Plug("hub")) return;
+    Program program;
+    Dialog dialog;
+    if (!OpenDialog(results, program, path, &dialog)) return;
+    ExpectReadyShown(results, dialog, L"VELTA-HUB", L"1.10");
+    for (const VersionControl& control : kVersionControls)
+        ExpectEnabled(results, std::string(control.name) + " is enabled with a box", dialog.Control(control.id), true);
+    ExpectFixedParts(results, dialog);
+    scenario.ExpectCommands("hub", kQuery);
+    scenario.ExpectBox("hub", {{"refused", "0"}, {"flash", "untouched"}, {"late", "0"}});
+    CloseWithBeenden(results, program, dialog);
+}
+
+void WrongMode(Results& results, Scenario& scenario, const std::wstring& path) {
+    if (!scenario.Devices({"box app mode=app appkind=3 firmware=0x00010B00"}) || !scenario.Plug("app")) return;
+    Program program;
+    Dialog dialog;
+    if (!OpenDialog(results, program, path, &dialog)) return;
+    const std::wstring hint = WithInstructions(IDS_WRONG_MODE);
+    ExpectText(results, "hint is the wrong-mode text (40015, blank line, 40001)", dialog.Control(IDC_INFO_TEXT), hint);
+    ExpectNoBoxShown(results, dialog, "in the wrong mode");
+    // Application mode with kind 3: both block answers were read through ReadFile.
+    scenario.ExpectCommands("app", "08 1d 22");
+    scenario.ExpectBox("app", {{"refused", "0"}, {"flash", "untouched"}});
+    ExpectNotHeld(results, scenario, dialog, "app", hint);
+    CloseWithBeenden(results, program, dialog);
+}
+
+void Hotplug(Results& results, Scenario& scenario, const std::wstring& path) {
+    if (!scenario.Devices({"other mouse vid=0x046D pid=0xC077", "box vb firmware=0x00010A00", "box second firmware=0x00010A00"}))
+        return;
+    Program program;
+    Dialog dialog;
+    if (!OpenDialog(results, program, path, &dialog)) return;
+    const std::wstring noBox = WithInstructions(IDS_NO_BOX);
+    ExpectText(results, "hint is the no-box text at start", dialog.Control(IDC_INFO_TEXT), noBox);
+
+    if (!scenario.Plug("mouse")) return;
+    Sleep(kSettleMs);
+    ExpectText(results, "another HID device plugged in changes nothing", dialog.Control(IDC_INFO_TEXT), noBox);
+    ExpectNoBoxShown(results, dialog, "with another HID device");
+
+    if (!scenario.Plug("vb")) return;
+    ExpectReadyShown(results, dialog, L"VELTABOX", L"1.10");
+
+    if (!scenario.Plug("second")) return;
+    Sleep(kSettleMs);
+    ExpectText(results, "a second box plugged in is ignored", dialog.Control(IDC_INFO_TEXT), Message(IDS_READY));
+    scenario.ExpectCommands("second", "");
+    scenario.ExpectCommands("vb", kQuery);
+    CloseWithBeenden(results, program, dialog);
+}
+
+void Update(Results& results, Scenario& scenario, const std::wstring& path, const Screenshots& shots) {
+    if (!scenario.Devices({"box vb firmware=0x00010A00"}) || !scenario.Plug("vb")) return;
+    Program program;
+    Dialog dialog;
+    if (!OpenDialog(results, program, path, &dialog)) return;
+    ExpectReadyShown(results, dialog, L"VELTABOX", L"1.10");
+    const UpdateWatch watch = WatchUpdate(results, program, dialog, shots, "screenshot-emulated-update");
+    scenario.ExpectCommands("vb", kWholeUpdate);
+    scenario.ExpectBox("vb", {{"refused", "0"}, {"flash", "image"}, {"unlocked", "0"}, {"finished", "1"}, {"late", "0"}});
+    if (watch.succeeded < 0) return;
+    ExpectEnabled(results, "'Update' is disabled after the update", dialog.Control(IDC_UPDATE), false);
+    ExpectText(results, "IDC_VALUE_FW2 reads the new firmware \"1.11\"", dialog.Control(IDC_VALUE_FW2), L"1.11");
+    CloseWithBeenden(results, program, dialog);
+}
+
+void PullMidUpdate(Results& results, Scenario& scenario, const std::wstring& path) {
+    // Pulled out right after its 300th data block: 2 query reports, unlock, 115 erases, address.
+    if (!scenario.Devices({"box vb firmware=0x00010A00 pull-after=419"}) || !scenario.Plug("vb")) return;
+    Program program;
+    Dialog dialog;
+    if (!OpenDialog(results, program, path, &dialog)) return;
+    ExpectReadyShown(results, dialog, L"VELTABOX", L"1.10");
+    Click(dialog.Control(IDC_UPDATE));
+
+    // The code line carries the system's error for a write to a device that is gone; its value is
+    // the HID stack's, so only the result code is fixed here.
+    HWND box = nullptr;
+    WaitUntil(20000, [&] {
+        box = FindTopLevel(program.Id(), L"#32770", dialog.window);
+        return box != nullptr || !program.Running();
+    });
+    if (!results.Check(box != nullptr, "a failure box comes when the box is pulled out mid-transfer",
+                       Describe(TopLevelWindowsOf(program.Id()))))
+        return;
+    std::wstring text;
+    ReadText(MessageBoxText(box), &text);
+    results.Info("the failure box says \"" + Visible(text) + "\"");
+    results.Check(CaptionOf(box) == Message(IDS_UPDATE_FAILED), "its caption is 40002");
+    const std::wstring head = Message(IDS_WRITE_BLOCK_FAILED) + L"\r\nDas System meldet Fehlercode 0xfffffffe-0x";
+    results.Check(text.compare(0, head.size(), head) == 0 && text.size() == head.size() + 8,
+                  "it says 40009 and the code line of a failed write (0xfffffffe-0x........)");
+    results.Check(FindTopLevel(program.Id(), L"msctls_progress32", dialog.window) == nullptr,
+                  "the progress window is gone before the failure box");
+    Click(MessageBoxOkButton(box));
+    ExpectTextSoon(results, "after the failure the hint is 40030", dialog.Control(IDC_INFO_TEXT), Message(IDS_RETRY), kStepTimeoutMs);
+    ExpectNoBoxShown(results, dialog, "after the failure");
+    // The 300 blocks it took, perhaps the one that failed on its way, and nothing after it.
+    const std::string commands = scenario.Commands("vb");
+    const std::string taken = "ok 08 0a 05 03*115 02 01*300";
+    results.Check(commands == taken || commands == taken + " !01", "the box got nothing after the failure: no lock, no finish", commands);
+    scenario.ExpectBox("vb", {{"plugged", "0"}, {"refused", "0"}, {"unlocked", "1"}, {"finished", "0"}});
+
+    if (!scenario.Plug("vb")) return;
+    ExpectReadyShown(results, dialog, L"VELTABOX", L"1.10");
+    CloseWithBeenden(results, program, dialog);
+}
+
+// Watches the device notifications of the HID class from a window of its own, as the program
+// does, to see the names that Wine's notifications carry.
+class NotificationWatch {
+public:
+    NotificationWatch() {
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = Procedure;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"e2e_notification_watch";
+        RegisterClassW(&windowClass);
+        window_ = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, nullptr, nullptr, windowClass.hInstance, nullptr);
+        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
+        filter.dbcc_size = sizeof filter;
+        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        filter.dbcc_classguid = kHidClass;
+        registration_ = RegisterDeviceNotificationW(window_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    }
+    ~NotificationWatch() {
+        if (registration_ != nullptr) UnregisterDeviceNotification(registration_);
+        if (window_ != nullptr) DestroyWindow(window_);
+    }
+    NotificationWatch(const NotificationWatch&) = delete;
+    NotificationWatch& operator=(const NotificationWatch&) = delete;
+
+    bool Registered() const { return registration_ != nullptr; }
+    // Takes the thread's messages until a removal came or `timeoutMs` passed.
+    std::wstring WaitForRemoval(DWORD timeoutMs) {
+        WaitUntil(timeoutMs, [&] {
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+            return !removed_.empty();
+        }, 10);
+        return removed_;
+    }
+
+    static constexpr GUID kHidClass = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
+private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<NotificationWatch*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (self != nullptr && message == WM_DEVICECHANGE && wParam == DBT_DEVICEREMOVECOMPLETE) {
+            const auto* record = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(lParam);
+            if (record != nullptr && record->dbcc_devicetype == DBT_DEVTYP_DEVICEINTERFACE) self->removed_ = record->dbcc_name;
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+
+    HWND window_ = nullptr;
+    HDEVNOTIFY registration_ = nullptr;
+    std::wstring removed_;
+};
+
+// The device paths of the HID class as the Setup API lists them: what the program stores.
+std::vector<std::wstring> ListedPaths() {
+    std::vector<std::wstring> paths;
+    const HDEVINFO list = SetupDiGetClassDevsW(&NotificationWatch::kHidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (list == INVALID_HANDLE_VALUE) return paths;
+    SP_DEVICE_INTERFACE_DATA data = {};
+    data.cbSize = sizeof data;
+    for (DWORD index = 0; SetupDiEnumDeviceInterfaces(list, nullptr, &NotificationWatch::kHidClass, index, &data); ++index) {
+        DWORD size = 0;
+        SetupDiGetDeviceInterfaceDetailW(list, &data, nullptr, 0, &size, nullptr);
+        std::vector<BYTE> buffer(size);
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        if (size > 0 && SetupDiGetDeviceInterfaceDetailW(list, &data, detail, size, nullptr, nullptr)) paths.push_back(detail->DevicePath);
+    }
+    SetupDiDestroyDeviceInfoList(list);
+    return paths;
+}
+
+bool EqualIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+void PullIdle(Results& results, Scenario& scenario, const std::wstring& path) {
+    if (!scenario.Devices({"box vb firmware=0x00010A00"}) || !scenario.Plug("vb")) return;
+    Program program;
+    Dialog dialog;
+    if (!OpenDialog(results, program, path, &dialog)) return;
+    ExpectReadyShown(results, dialog, L"VELTABOX", L"1.10");
+    const std::vector<std::wstring> listed = ListedPaths();
+    NotificationWatch watch;
+    results.Check(watch.Registered(), "the driver watches the HID notifications too", "error " + std::to_string(GetLastError()));
+    // Wine's notifications reach a new registration through a thread that starts on its first
+    // use; a removal before it listens would go unseen by the driver (not by the program).
+    watch.WaitForRemoval(1000);
+
+    scenario.Unplug("vb");
+    const std::wstring removed = watch.WaitForRemoval(kStepTimeoutMs);
+    results.Info("the removal names \"" + Visible(removed) + "\"");
+    std::wstring stored;
+    for (const std::wstring& listedPath : listed)
+        if (EqualIgnoringAsciiCase(listedPath, removed)) stored = listedPath;
+    results.Info("the Setup API listed it as \"" + Visible(stored) + "\"");
+    results.Check(!stored.empty() && stored != removed,
+                  "the removal names the box in other letters' case than the Setup API listed it (the comparison that ignores case is needed)");
+
+    ExpectTextSoon(results, "hint is the disconnected text (40020, blank line, 40001)", dialog.Control(IDC_INFO_TEXT),
+                   WithInstructions(IDS_DISCONNECTED), kStepTimeoutMs);
+    ExpectNoBoxShown(results, dialog, "after the box was pulled out");
+    ExpectText(results, "IDC_LABEL_FW2 keeps \"VELTABOX\"", dialog.Control(IDC_LABEL_FW2), L"VELTABOX");
+    CloseWithBeenden(results, program, dialog);
+}
+
+void VersionQuestion(Results& results, Scenario& scenario, const std::wstring& path) {
+    if (!scenario.Devices({"box vb firmware=0x00010B00"}) || !scenario.Plug("vb")) return;
+    Program program;
+    Dialog dialog;
+    if (!OpenDialog(results, program, path, &dialog)) return;
+    ExpectReadyShown(results, dialog, L"VELTABOX", L"1.11");
+    Click(dialog.Control(IDC_UPDATE));
+    HWND box = nullptr;
+    WaitUntil(kStepTimeoutMs, [&] { return (box = FindTopLevel(program.Id(), L"#32770", dialog.window)) != nullptr; });
+    if (!results.Check(box != nullptr, "the program asks before it installs the same firmware again")) return;
+    results.Check(CaptionOf(box) == Message(IDS_NEWER_FIRMWARE_FOUND), "the question's caption is 40025");
+    ExpectText(results, "the question is 40023", MessageBoxText(box), Message(IDS_OLDER_FIRMWARE_QUESTION));
+    const HWND no = GetDlgItem(box, IDNO);
+    if (!results.Check(no != nullptr, "the question has a No button")) return;
+    Click(no);
+    results.Check(WaitUntil(kStepTimeoutMs, [&] { return !IsWindow(box) || !IsWindowVisible(box); }), "No closes the question");
+    Sleep(1000);
+    scenario.ExpectCommands("vb", kQuery);
+    ExpectText(results, "the hint still reads 40000", dialog.Control(IDC_INFO_TEXT), Message(IDS_READY));
+    ExpectEnabled(results, "'Update' stays enabled", dialog.Control(IDC_UPDATE), true);
+    results.Check(FindTopLevel(program.Id(), L"#32770", dialog.window) == nullptr, "no further message box follows");
+    CloseWithBeenden(results, program, dialog);
+}
+
+// The dialog comes up once the search has given up on the box, after the bounded wait; it then
+// answers, and shows what a box that could not be asked amounts to.
+void Unanswering(Results& results, Scenario& scenario, const std::wstring& path, const char* definition, const char* expectedCommands,
+                 const std::wstring& expectedHint, const char* hintName) {
+    if (!scenario.Devices({definition}) || !scenario.Plug("mute")) return;
+    Program program;
+    Dialog dialog;
+    const double started = Now();
+    if (!OpenDialog(results, program, path, &dialog)) return;
+    results.Info("the dialog came up " + Seconds3(Now() - started) + " s after the start");
+    ExpectText(results, hintName, dialog.Control(IDC_INFO_TEXT), expectedHint);
+    ExpectNoBoxShown(results, dialog, "with a box that does not answer");
+    scenario.ExpectCommands("mute", expectedCommands);
+    CloseWithBeenden(results, program, dialog);
+}
+
+int Usage() {
+    Line("usage: emulated_box_driver [--screenshots ACK_DIR] <scenario> <veltabox-updater.exe> <emulator port>");
+    return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    _setmode(_fileno(stdout), _O_BINARY);
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    std::vector<std::wstring> args(argv + 1, argv + argc);
+    std::wstring ack;
+    if (args.size() >= 2 && args[0] == L"--screenshots") {
+        ack = args[1];
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    if (args.size() != 3) return Usage();
+    const std::wstring& name = args[0];
+    const std::wstring& program = args[1];
+    Results results(Utf8(name));
+    const Screenshots shots(ack);
+    EmulatorLink link;
+    std::string why;
+    if (!results.Check(link.Connect(static_cast<unsigned short>(_wtoi(args[2].c_str())), &why), "the driver reaches the box emulator", why))
+        return results.Finish();
+    Scenario scenario(results, link);
+    if (name == L"ready") {
+        Ready(results, scenario, program);
+    } else if (name == L"wrong-mode") {
+        WrongMode(results, scenario, program);
+    } else if (name == L"hotplug") {
+        Hotplug(results, scenario, program);
+    } else if (name == L"update") {
+        Update(results, scenario, program, shots);
+    } else if (name == L"pull-mid-update") {
+        PullMidUpdate(results, scenario, program);
+    } else if (name == L"pull-idle") {
+        PullIdle(results, scenario, program);
+    } else if (name == L"version-question") {
+        VersionQuestion(results, scenario, program);
+    } else if (name == L"block-never") {
+        // Its CMD_GET_INFO answer says application mode of kind 3, so the search reads a block,
+        // waits out the bound and gives up: no box.
+        Unanswering(results, scenario, program, "box mute mode=app appkind=3 block-never", "08 1d", WithInstructions(IDS_NO_BOX),
+                    "hint is the no-box text: the query gave up after the bounded wait");
+    } else if (name == L"silent") {
+        // Wine's HidD_GetInputReport hands out the last report winebus read, all zeros for a node
+        // that never sent one: an application-mode answer. On Windows the request itself would
+        // wait out the bound and the search would find no box.
+        Unanswering(results, scenario, program, "box mute silent", "08", WithInstructions(IDS_WRONG_MODE),
+                    "hint is the wrong-mode text: an answer of zeros is application mode");
+    } else {
+        return Usage();
+    }
+    link.Ask("clear");
+    return results.Finish();
+}

@@ -1,0 +1,32 @@
+// The end-to-end driver's line to the box emulator (tests/emulated_box/box_emulator.cpp), which
+// runs outside Wine and listens on a loopback port: Winsock under Wine is the host's socket.
+#pragma once
+
+#include <winsock2.h>
+
+#include <string>
+
+namespace e2e {
+
+class EmulatorLink {
+public:
+    EmulatorLink() = default;
+    EmulatorLink(const EmulatorLink&) = delete;
+    EmulatorLink& operator=(const EmulatorLink&) = delete;
+    ~EmulatorLink();
+
+    bool Connect(unsigned short port, std::string* why);
+    // Sends one command and returns its reply line, "ok ..." or "error ..."; "error link" when
+    // the emulator did not answer within 10 s.
+    std::string Ask(const std::string& command);
+
+private:
+    SOCKET socket_ = INVALID_SOCKET;
+    bool started_ = false;
+    std::string pending_;
+};
+
+// The value of `key` in a reply of key=value words; empty when it is not there.
+std::string Field(const std::string& reply, const std::string& key);
+
+}  // namespace e2e
