@@ -4,7 +4,8 @@
 A box emulator (tests/emulated_box/box_emulator) plays the simulated box behind emulated hidraw
 nodes (umockdev); a private Wine prefix, whose every process runs under umockdev's preload, serves
 them through winebus, hidclass, hid.dll and the Setup API to veltabox-updater.exe, exactly as it
-ships. The driver (emulated_box_driver.exe) uses the program as a person would and asks the
+ships. The pacer (box_pacer.exe) runs beside it in the prefix, so that the program never gets an
+answer winebus has not stored yet (tests/emulated_box/emulated_box.cpp says how). The driver (emulated_box_driver.exe) uses the program as a person would and asks the
 emulator what the box went through. Before the scenarios, hid_probe.exe makes 1000 info requests
 through the same stack and fails on a single stale answer; after them, self-tests show that both
 the probe and the driver fail a program or a box that is wrong.
@@ -40,7 +41,8 @@ def build(programs):
         subprocess.run(["cmake", "--build", "--preset", preset, "-j", str(os.cpu_count() or 2)], cwd=ROOT, check=True,
                        stdout=subprocess.DEVNULL)
     for path in [os.path.join(programs, "veltabox-updater.exe"), os.path.join(ROOT, "build/windows/emulated_box_driver.exe"),
-                 os.path.join(ROOT, "build/windows/hid_probe.exe"), os.path.join(ROOT, "build/linux/tests/emulated_box/box_emulator")]:
+                 os.path.join(ROOT, "build/windows/hid_probe.exe"), os.path.join(ROOT, "build/windows/box_pacer.exe"),
+                 os.path.join(ROOT, "build/linux/tests/emulated_box/box_emulator")]:
         if not os.path.isfile(path):
             sys.exit("missing " + path)
 
@@ -99,11 +101,14 @@ class Emulator:
         self.replies = self.link.makefile("r")
 
     def ask(self, *commands):
+        """Sends the commands in turn; returns the last reply."""
+        reply = ""
         for command in commands:
             self.link.sendall((command + "\n").encode())
             reply = self.replies.readline().strip()
             if not reply.startswith("ok"):
                 raise RuntimeError("%s: %s" % (command, reply))
+        return reply
 
     def stop(self):
         try:
@@ -147,6 +152,24 @@ def make_prefix(env, work):
     subprocess.run(["wineserver", "-k"], env=env, timeout=30)
     subprocess.run(["wineserver", "-w"], env=env, timeout=30)
     log("   took %.0f s" % (time.time() - started))
+
+
+class Pacer:
+    """box_pacer.exe, for as long as the prefix serves the emulated boxes."""
+
+    def __init__(self, env, port):
+        self.process = subprocess.Popen(["wine", os.path.join(ROOT, "build/windows/box_pacer.exe"), str(port)], env=env,
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        line = self.process.stdout.readline().strip()
+        if line != "pacer ready":
+            self.stop()
+            sys.exit("the pacer did not start: " + (line or "no output"))
+        log("== the pacer holds its device")
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
 
 
 def winpath(env, path):
@@ -216,16 +239,19 @@ def run_probe(env, runs, emulator, label, expect_stale, requests):
         lines = [line.rstrip("\r") for line in result.stdout.splitlines()]
     except subprocess.TimeoutExpired:
         result, lines = None, []
+    state = emulator.ask("state probe")
     emulator.ask("clear")
     for line in lines[-5:] if expect_stale else lines:
         log("   " + line)
     tally = next((line for line in lines if line.startswith("info answers: ")), "")
+    log("   the box's side: " + state)
     seconds = time.time() - started
     if result is None or not tally:
         return runs.add(label, False, seconds, "the probe gave no tally")
     stale = int(tally.split(", ")[1].split()[0])
-    ok = (result.returncode != 0 and stale > 0) if expect_stale else (result.returncode == 0 and stale == 0)
-    runs.add(label, ok, seconds, tally)
+    paced = " late=0 unpaced=0" in state
+    ok = (result.returncode != 0 and stale > 0) if expect_stale else (result.returncode == 0 and stale == 0 and paced)
+    runs.add(label, ok, seconds, tally + "; " + state)
 
 
 def main():
@@ -240,13 +266,14 @@ def main():
     log("== building")
     build(programs)
     work = tempfile.mkdtemp(prefix="emulated-box-e2e.")
-    xvfb = emulator = env = None
+    xvfb = emulator = env = pacer = None
     runs = Runs()
     try:
         xvfb = Xvfb(work)
         emulator = Emulator(work)
         env = wine_env(work, emulator.testbed)
         make_prefix(env, work)
+        pacer = Pacer(env, emulator.port)
         updater = os.path.join(programs, "veltabox-updater.exe")
         run_probe(env, runs, emulator, "info answers", False, INFO_REQUESTS)
         for scenario in args.scenario or SCENARIOS:
@@ -256,6 +283,8 @@ def main():
             run_driver(env, runs, "self-test: ready on the demo", "ready", os.path.join(programs, "veltabox-updater-demo.exe"),
                        emulator.port, False, ["FAIL ready/IDC_LABEL_FW2 reads \"VELTA-HUB\"", "FAIL ready/hub received exactly 08 0a"])
     finally:
+        if pacer is not None:
+            pacer.stop()
         if env is not None:
             subprocess.run(["wineserver", "-k"], env=env, timeout=30, stderr=subprocess.DEVNULL)
             subprocess.run(["wineserver", "-w"], env=env, timeout=30, stderr=subprocess.DEVNULL)

@@ -16,11 +16,15 @@
 //   state NAME      plugged, reports taken, refusals, lock state, the flash, late answers
 //   refusals NAME   every report the box refused, with the reason
 //   commands NAME   the command bytes of the reports written to it, runs counted ("03*115")
+//   timing NAME     from the unlock to the finish as the box received them, and the mean gap
+//                   between two data blocks
 //   clear           pulls everything out and forgets it
-//   settle MS       how long a held write waits after winebus read its answer (self-tests only)
 //   late-answers NAME K  its info answers after the first K come too late to be the ones the
 //                   program gets (self-tests only)
 //   quit            removes the testbed and ends
+//
+// The pacer (tests/win32/box_pacer.cpp) opens its own line with "pacer"; the emulator then sends
+// it "queue" whenever it is to queue its request, and it answers "queued".
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -118,6 +122,7 @@ std::string FlashState(const Slot& slot, const sim::Box& box) {
 std::string State(const Slot& slot) {
     const int boxIndex = emu::BoxOf(slot.slot);
     const int late = emu::LateAnswers(slot.slot);
+    const int unpaced = emu::UnpacedAnswers(slot.slot);
     const bool plugged = emu::IsPlugged(slot.slot);
     std::ostringstream out;
     out << "ok plugged=" << plugged;
@@ -125,7 +130,7 @@ std::string State(const Slot& slot) {
         std::lock_guard<std::mutex> hold(emu::WorldLock());
         const sim::Box& box = sim::g_world.boxes.at(static_cast<std::size_t>(boxIndex));
         out << " reports=" << box.reportsReceived << " refused=" << box.violations.size() << " unlocked=" << box.unlocked
-            << " finished=" << box.finished << " flash=" << FlashState(slot, box) << " late=" << late;
+            << " finished=" << box.finished << " flash=" << FlashState(slot, box) << " late=" << late << " unpaced=" << unpaced;
     }
     return out.str();
 }
@@ -159,6 +164,29 @@ std::string Commands(const Slot& slot) {
     return out;
 }
 
+std::string Timing(const Slot& slot) {
+    const int boxIndex = emu::BoxOf(slot.slot);
+    std::lock_guard<std::mutex> hold(emu::WorldLock());
+    std::uint64_t unlock = 0, finish = 0, previousData = 0, gaps = 0, gapCount = 0;
+    for (const sim::WireEntry& entry : sim::g_world.wire) {
+        if (entry.box != boxIndex || entry.direction != sim::Direction::Output || !entry.ok || entry.bytes.size() < 2) continue;
+        const std::uint8_t command = entry.bytes[1];
+        if (command == 0x05) unlock = entry.timeUs;
+        if (command == 0x07) finish = entry.timeUs;
+        if (command == 0x01) {
+            if (previousData != 0) {
+                gaps += entry.timeUs - previousData;
+                ++gapCount;
+            }
+            previousData = entry.timeUs;
+        }
+    }
+    if (unlock == 0 || finish < unlock || gapCount == 0) return "error no whole update";
+    char text[96];
+    std::snprintf(text, sizeof text, "ok unlock-to-finish=%.3f data-gap=%.3f", (finish - unlock) / 1e6, gaps / 1e3 / gapCount);
+    return text;
+}
+
 std::string Execute(const std::string& line) {
     std::istringstream words(line);
     std::string verb;
@@ -166,10 +194,6 @@ std::string Execute(const std::string& line) {
     words >> verb >> name;
     if (verb == "box") return DefineBox(name, words);
     if (verb == "other") return DefineOther(name, words);
-    if (verb == "settle") {
-        emu::SetAnswerSettle(std::chrono::milliseconds(Number(name)));
-        return "ok";
-    }
     if (verb == "clear") {
         for (auto& entry : g_slots) emu::Unplug(entry.second.slot);
         g_slots.clear();
@@ -195,7 +219,26 @@ std::string Execute(const std::string& line) {
     if (verb == "state") return State(slot);
     if (verb == "refusals") return Refusals(slot);
     if (verb == "commands") return Commands(slot);
+    if (verb == "timing") return Timing(slot);
     return "error unknown command " + verb;
+}
+
+// The pacer's line: "queue" goes out from whichever thread paces, "queued" comes back.
+void ServePacer(int client, std::string pending) {
+    emu::SetPacer([client] {
+        if (send(client, "queue\n", 6, MSG_NOSIGNAL) != 6) std::perror("box_emulator: asking the pacer");
+    });
+    char buffer[256];
+    for (;;) {
+        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            if (pending.compare(0, end, "queued") == 0 || pending.compare(0, end, "queued\r") == 0) emu::PacerQueued();
+            pending.erase(0, end + 1);
+        }
+        const ssize_t got = recv(client, buffer, sizeof buffer, 0);
+        if (got <= 0) break;
+        pending.append(buffer, static_cast<std::size_t>(got));
+    }
+    emu::SetPacer(nullptr);
 }
 
 void Serve(int client) {
@@ -209,6 +252,7 @@ void Serve(int client) {
             std::string line = pending.substr(0, end);
             pending.erase(0, end + 1);
             if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line == "pacer") return ServePacer(client, pending);
             if (line == "quit") {
                 emu::Stop();
                 send(client, "ok\n", 3, MSG_NOSIGNAL);

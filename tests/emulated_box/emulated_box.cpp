@@ -1,10 +1,13 @@
 #include "tests/emulated_box/emulated_box.h"
 
+#include "tests/emulated_box/pacer_ids.h"
+
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
+#include <functional>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <deque>
 #include <thread>
 
@@ -12,7 +15,6 @@
 #include <linux/hidraw.h>
 #include <sys/ioctl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <umockdev.h>
@@ -23,27 +25,25 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The preload library performs a read or write itself, on the real node, when the handler
-// completes it with this result.
-constexpr long RUN_REAL_CALL = -100;
 // The meaningful bytes of every info answer: report ID, two bytes the program ignores, data up to
 // byte 15.
 constexpr std::size_t INFO_ANSWER_BYTES = 16;
-// How long a held write waits, once winebus has read the answer, before it is let go; and how
-// long it waits at most for winebus to read it at all.
-std::chrono::milliseconds g_answerSettle{10};
-constexpr auto ANSWER_DEADLINE = std::chrono::milliseconds(500);
+// How long a paced step may wait for the pacer before it goes ahead unpaced: long enough for any
+// machine, short of the program's own bound on a write (one second).
+constexpr auto PACING_DEADLINE = std::chrono::milliseconds(700);
 constexpr unsigned HIDRAW_MAJOR = 241;
 // Long after the program has asked winebus for the answer.
 constexpr auto LATE_ANSWER = std::chrono::milliseconds(100);
 
 struct InputReport {
     std::vector<std::uint8_t> bytes;
-    bool heldAnswer = false;  // the answer a held write waits for
+    bool infoAnswer = false;
+    bool proof = false;  // the second copy of an info answer: read only once the first was stored
 };
 
 struct Device {
     int box = -1;
+    bool pacer = false;
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
     std::string serial;
@@ -53,24 +53,45 @@ struct Device {
     std::string node;
     std::vector<std::string> syspaths;  // USB device, interface, HID device, hidraw node
     int slave = -1;   // our own descriptor of the node's pty, to take back its readiness byte
-    int master = -1;  // the testbed's end, where the program's real writes arrive
+    int master = -1;  // the testbed's end
     UMockdevIoctlBase* handler = nullptr;
     std::deque<InputReport> reads;
 
-    int answersOnTime = -1;  // self-test: after this many info answers, they come late and unheld
+    int answersOnTime = -1;  // self-test: after this many info answers, they come late and unpaced
     int answersForwarded = 0;
     std::deque<std::pair<Clock::time_point, InputReport>> latePushes;
 
-    bool holding = false;
-    bool answerRead = false;
-    Clock::time_point releaseAt;
     int lateAnswers = 0;
+    int unpacedAnswers = 0;
+};
+
+// How the Wine front door makes the program's HidD_GetInputReport return the current answer.
+//
+// Wine's HidD_GetInputReport never reaches the device: winebus answers it from the last input
+// report it read. So the box pushes each answer as an input report, and the program must not ask
+// before winebus has stored it. Wine's device-driver process takes the requests of every program
+// one at a time and in the order they came, on one thread. So while the box's write is still
+// being handled, the pacer (a small Windows program, tests/win32/box_pacer.cpp) queues a write to
+// a device of its own; the program learns of its write's end only after that request was
+// queued, so its next request, the one for the answer, comes after it. The pacer's write is then
+// held until winebus has read a second copy of the answer, which it reads only after it stored
+// the first. Winebus's own report thread is not one of those requests, so nothing else waits.
+struct Pacing {
+    std::function<void()> askToQueue;           // set while a pacer is connected
+    UMockdevIoctlClient* boxWrite = nullptr;    // held until the pacer has queued its request
+    long boxWriteResult = 0;
+    Clock::time_point boxWriteDeadline;
+    UMockdevIoctlClient* pacerWrite = nullptr;  // held until the answer is stored
+    Clock::time_point pacerWriteDeadline;
+    bool answerStored = true;
+    int slot = -1;  // whose answer is being paced
 };
 
 std::mutex g_lock;
 FrontDoor g_door = FrontDoor::Native;
 UMockdevTestbed* g_testbed = nullptr;
 std::vector<Device> g_devices;
+Pacing g_pacing;
 unsigned g_nextNode = 0;
 unsigned g_nextPort = 1;
 int g_wake[2] = {-1, -1};
@@ -82,6 +103,13 @@ void Wake() {
     if (write(g_wake[1], &one, 1) < 0) {
         // The pipe is full, so the service thread is already due to look.
     }
+}
+
+void Complete(UMockdevIoctlClient*& client, long result, int error) {
+    if (client == nullptr) return;
+    umockdev_ioctl_client_complete(client, result, error);
+    g_object_unref(client);
+    client = nullptr;
 }
 
 // The node is readable while reports wait: one byte in the pty stands for "at least one". The
@@ -98,18 +126,20 @@ void TakeBackReadiness(Device& device) {
     }
 }
 
-void Release(Device& device) {
-    if (!device.holding) return;
-    device.holding = false;
-    if (!device.answerRead) ++device.lateAnswers;
-    tcflow(device.slave, TCOON);
+// Lets go whatever the pacing holds; `late` counts an answer that was not known to be stored.
+void EndPacing(bool late) {
+    if (g_pacing.slot >= 0 && late) ++At(g_pacing.slot).lateAnswers;
+    Complete(g_pacing.boxWrite, g_pacing.boxWriteResult, 0);
+    Complete(g_pacing.pacerWrite, 0, 0);
+    g_pacing.answerStored = true;
+    g_pacing.slot = -1;
 }
 
 void UnplugLocked(Device& device) {
     if (!device.plugged) return;
     device.plugged = false;
     if (device.box >= 0) sim::PullOut(device.box);
-    Release(device);
+    if (g_pacing.slot >= 0 && &At(g_pacing.slot) == &device) EndPacing(false);
     device.reads.clear();
     TakeBackReadiness(device);
     for (auto it = device.syspaths.rbegin(); it != device.syspaths.rend(); ++it)
@@ -122,55 +152,72 @@ void UnplugLocked(Device& device) {
     Wake();
 }
 
-// The answers the box prepared for the report just delivered, passed to the program the way this
-// front door passes them.
-void ForwardAnswers(Device& device, std::uint32_t infoAnswersBefore) {
+// The answers the box prepared for the report just delivered, passed on the way this front door
+// passes them. True when the write that asked for an info answer has to wait for the pacer.
+bool ForwardAnswers(int slot, std::uint32_t infoAnswersBefore) {
+    Device& device = At(slot);
     sim::Box& box = sim::g_world.boxes.at(static_cast<std::size_t>(device.box));
     while (!box.inputQueue.empty()) {
-        PushRead(device, {box.inputQueue.front(), false});
+        PushRead(device, {box.inputQueue.front(), false, false});
         box.inputQueue.pop_front();
     }
-    if (g_door != FrontDoor::Wine || box.infoAnswers == infoAnswersBefore || box.faults.infoAnswerNever) return;
-    InputReport answer{std::vector<std::uint8_t>(box.infoAnswer, box.infoAnswer + INFO_ANSWER_BYTES), true};
+    if (g_door != FrontDoor::Wine || box.infoAnswers == infoAnswersBefore || box.faults.infoAnswerNever) return false;
+    const std::vector<std::uint8_t> answer(box.infoAnswer, box.infoAnswer + INFO_ANSWER_BYTES);
+    // An answer winebus has not read yet belongs to a request the program has moved past.
+    const std::size_t before = device.reads.size();
+    device.reads.erase(std::remove_if(device.reads.begin(), device.reads.end(), [](const InputReport& r) { return r.infoAnswer; }),
+                       device.reads.end());
+    if (before > 0 && device.reads.empty()) TakeBackReadiness(device);
     if (device.answersOnTime >= 0 && device.answersForwarded++ >= device.answersOnTime) {
-        device.latePushes.emplace_back(Clock::now() + LATE_ANSWER, std::move(answer));
+        device.latePushes.emplace_back(Clock::now() + LATE_ANSWER, InputReport{answer, true, false});
         Wake();
-        return;
+        return false;
     }
-    PushRead(device, std::move(answer));
-    // Why holding the write makes the answer current: winebus serves HidD_GetInputReport from
-    // the last report it read, under the device's critical section, which the write being held
-    // owns. Once winebus has read the answer, its report thread waits for that section, and
-    // Wine's critical sections are handed to a waiting thread in turn: the program's request,
-    // which can only come after the write completes, finds the section taken and gets the answer
-    // after winebus stored it. The hold has to sit in the kernel, not in this handler, because
-    // umockdev serialises a node's calls per descriptor: the handler lets the preload run the
-    // real write, which blocks on the stopped pty until Release.
-    tcflow(device.slave, TCOOFF);
-    device.holding = true;
-    device.answerRead = false;
-    device.releaseAt = Clock::now() + ANSWER_DEADLINE;
-    Wake();
+    PushRead(device, {answer, true, false});
+    PushRead(device, {answer, true, true});
+    if (!g_pacing.askToQueue) {
+        ++device.unpacedAnswers;
+        return false;
+    }
+    EndPacing(true);  // a pacing still open here was never finished: its answer was not read
+    g_pacing.slot = slot;
+    g_pacing.answerStored = false;
+    g_pacing.askToQueue();
+    return true;
 }
 
 gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slotPointer) {
     std::lock_guard<std::mutex> hold(g_lock);
-    Device& device = At(GPOINTER_TO_INT(slotPointer));
+    const int slot = GPOINTER_TO_INT(slotPointer);
+    Device& device = At(slot);
     UMockdevIoctlData* data = umockdev_ioctl_client_get_arg(client);
-    const auto length = static_cast<std::uint32_t>(data->data_len);
+    const auto length = static_cast<long>(data->data_len);
+    if (device.pacer && device.plugged && !g_pacing.answerStored) {
+        // Wine's dispatcher waits here, and with it the program's request for the answer.
+        g_pacing.pacerWrite = static_cast<UMockdevIoctlClient*>(g_object_ref(client));
+        g_pacing.pacerWriteDeadline = Clock::now() + PACING_DEADLINE;
+        Wake();
+        return TRUE;
+    }
     if (device.box < 0) {
-        umockdev_ioctl_client_complete(client, device.plugged ? static_cast<long>(length) : -1, device.plugged ? 0 : ENODEV);
+        umockdev_ioctl_client_complete(client, device.plugged ? length : -1, device.plugged ? 0 : ENODEV);
         return TRUE;
     }
     // Whether the box is still there is the model's to say: it logs the report either way.
     const std::uint32_t infoAnswersBefore = sim::g_world.boxes.at(static_cast<std::size_t>(device.box)).infoAnswers;
-    const sim::Delivery delivery = sim::DeliverOutputReport(device.box, data->data, length);
+    const sim::Delivery delivery = sim::DeliverOutputReport(device.box, data->data, static_cast<std::uint32_t>(length));
     if (!delivery.written) {
         umockdev_ioctl_client_complete(client, -1, delivery.error == sim::ERROR_DEVICE_NOT_CONNECTED ? ENODEV : EIO);
         return TRUE;
     }
-    ForwardAnswers(device, infoAnswersBefore);
-    umockdev_ioctl_client_complete(client, device.holding ? RUN_REAL_CALL : static_cast<long>(length), 0);
+    if (ForwardAnswers(slot, infoAnswersBefore)) {
+        g_pacing.boxWrite = static_cast<UMockdevIoctlClient*>(g_object_ref(client));
+        g_pacing.boxWriteResult = length;
+        g_pacing.boxWriteDeadline = Clock::now() + PACING_DEADLINE;
+        Wake();
+    } else {
+        umockdev_ioctl_client_complete(client, length, 0);
+    }
     // A box the model pulled out after this report leaves the system as any unplugged device.
     if (!sim::g_world.boxes.at(static_cast<std::size_t>(device.box)).present) UnplugLocked(device);
     return TRUE;
@@ -193,13 +240,15 @@ gboolean OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slotPo
     if (device.reads.empty()) TakeBackReadiness(device);
     const std::size_t length = std::min(report.bytes.size(), static_cast<std::size_t>(data->data_len));
     std::memcpy(data->data, report.bytes.data(), length);
-    if (report.heldAnswer && device.holding) {
-        device.answerRead = true;
-        device.releaseAt = Clock::now() + g_answerSettle;
-        Wake();
-    }
     umockdev_ioctl_client_complete(client, static_cast<long>(length), 0);
+    // Winebus reads the next report only after it stored the one before.
+    if (report.proof && g_pacing.slot == GPOINTER_TO_INT(slotPointer)) EndPacing(false);
     return TRUE;
+}
+
+std::string NameOf(const Device& device) {
+    if (device.box >= 0) return "SORVANTIK VELTABOX";
+    return device.pacer ? "Box emulator pacer" : "Other HID device";
 }
 
 // Copies `bytes` into the client's memory at the ioctl's pointer argument.
@@ -247,7 +296,7 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slotP
         info.product = static_cast<__s16>(device.productId);
         Answer(client, &info, sizeof info, 0);
     } else if (_IOC_TYPE(request) == 'H' && _IOC_NR(request) == _IOC_NR(HIDIOCGRAWNAME(0))) {
-        AnswerString(client, device.box >= 0 ? "SORVANTIK VELTABOX" : "Other HID device", size);
+        AnswerString(client, NameOf(device), size);
     } else if (_IOC_TYPE(request) == 'H' && _IOC_NR(request) == _IOC_NR(HIDIOCGRAWUNIQ(0))) {
         AnswerString(client, device.serial, size);
     } else if (g_door == FrontDoor::Native && device.box >= 0 && _IOC_TYPE(request) == 'H' &&
@@ -267,40 +316,42 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slotP
     return TRUE;
 }
 
-// Empties what the program's real writes left at the pty's far end, and lets held writes go when
-// their time has come.
-void ServeHolds() {
+// The clock's side of the front door: late answers of the self-test, and a pacing whose pacer
+// never came, let go at their deadline.
+void ServeDeadlines() {
     for (;;) {
-        std::vector<pollfd> fds;
         int timeout = -1;
         {
             std::lock_guard<std::mutex> hold(g_lock);
-            fds.push_back({g_wake[0], POLLIN, 0});
             const auto now = Clock::now();
+            const auto until = [&](Clock::time_point deadline) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+                if (timeout < 0 || left < timeout) timeout = static_cast<int>(left);
+            };
             for (Device& device : g_devices) {
-                if (device.master >= 0) fds.push_back({device.master, POLLIN, 0});
                 while (!device.latePushes.empty() && device.latePushes.front().first <= now) {
                     if (device.plugged) PushRead(device, std::move(device.latePushes.front().second));
                     device.latePushes.pop_front();
                 }
-                if (!device.latePushes.empty()) {
-                    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(device.latePushes.front().first - now).count() + 1;
-                    if (timeout < 0 || left < timeout) timeout = static_cast<int>(left);
-                }
-                if (!device.holding) continue;
-                if (now >= device.releaseAt) {
-                    Release(device);
-                    continue;
-                }
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(device.releaseAt - now).count() + 1;
-                if (timeout < 0 || left < timeout) timeout = static_cast<int>(left);
+                if (!device.latePushes.empty()) until(device.latePushes.front().first);
+            }
+            if (g_pacing.boxWrite != nullptr && now >= g_pacing.boxWriteDeadline) {
+                ++At(g_pacing.slot).unpacedAnswers;
+                Complete(g_pacing.boxWrite, g_pacing.boxWriteResult, 0);
+            } else if (g_pacing.boxWrite != nullptr) {
+                until(g_pacing.boxWriteDeadline);
+            }
+            if (g_pacing.pacerWrite != nullptr && now >= g_pacing.pacerWriteDeadline) {
+                EndPacing(true);
+            } else if (g_pacing.pacerWrite != nullptr) {
+                until(g_pacing.pacerWriteDeadline);
             }
         }
-        if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) return;
-        char discard[512];
-        for (const pollfd& fd : fds)
-            if (fd.revents & POLLIN) while (read(fd.fd, discard, sizeof discard) > 0) {
-                }
+        pollfd wake = {g_wake[0], POLLIN, 0};
+        if (poll(&wake, 1, timeout) < 0 && errno != EINTR) return;
+        char discard[64];
+        while (read(g_wake[0], discard, sizeof discard) > 0) {
+        }
     }
 }
 
@@ -325,7 +376,7 @@ std::string DeviceRecords(const Device& device, unsigned port, unsigned node, st
     std::snprintf(hidName, sizeof hidName, "0003:%s:%s.%04X", Upper(vid).c_str(), Upper(pid).c_str(), node + 1);
     const std::string hid = interface + "/" + hidName;
     const std::string raw = hid + "/hidraw/hidraw" + std::to_string(node);
-    const std::string name = device.box >= 0 ? "SORVANTIK VELTABOX" : "Other HID device";
+    const std::string name = NameOf(device);
     const std::string product = vid + "/" + std::to_string(device.productId) + "/100";
     *syspaths = {"/sys" + usb, "/sys" + interface, "/sys" + hid, "/sys" + raw};
     return "P: " + usb + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: PRODUCT=" + product +
@@ -348,7 +399,9 @@ int AddSlot(Device device) {
 
 }  // namespace
 
-bool Start(FrontDoor door, std::string* error) {
+namespace {
+
+bool StartTestbed(FrontDoor door, std::string* error) {
     std::lock_guard<std::mutex> hold(g_lock);
     if (g_testbed != nullptr) return true;
     g_door = door;
@@ -361,7 +414,26 @@ bool Start(FrontDoor door, std::string* error) {
         *error = "umockdev could not make a testbed";
         return false;
     }
-    std::thread(ServeHolds).detach();
+    std::thread(ServeDeadlines).detach();
+    return true;
+}
+
+// The pacer's device, plugged in for good.
+void PlugPacerDevice() {
+    Device device;
+    device.pacer = true;
+    device.vendorId = PACER_VENDOR_ID;
+    device.productId = PACER_PRODUCT_ID;
+    device.serial = "PACER";
+    device.descriptor = BoxReportDescriptor(9, 9);
+    Plug(AddSlot(std::move(device)));
+}
+
+}  // namespace
+
+bool Start(FrontDoor door, std::string* error) {
+    if (!StartTestbed(door, error)) return false;
+    if (door == FrontDoor::Wine) PlugPacerDevice();
     return true;
 }
 
@@ -428,9 +500,8 @@ std::string Plug(int slot) {
         return std::string();
     }
     device.master = umockdev_testbed_get_dev_fd(g_testbed, device.node.c_str());
-    // Asked of the master rather than opened by name: this process runs under umockdev's preload
-    // too (its uevents need it), which would route a /dev/pts node's ioctls, tcflow among them,
-    // to umockdev's fallback handler instead of the terminal.
+    // Asked of the master rather than opened by name, so that umockdev's preload, under which
+    // this process runs too (its uevents need it), has no part in it.
     device.slave = ioctl(device.master, TIOCGPTPEER, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     fcntl(device.master, F_SETFL, fcntl(device.master, F_GETFL) | O_NONBLOCK);
     device.reads.clear();
@@ -475,9 +546,21 @@ void Stop() {
     g_testbed = nullptr;
 }
 
-void SetAnswerSettle(std::chrono::milliseconds settle) {
+
+void SetPacer(std::function<void()> askToQueue) {
     std::lock_guard<std::mutex> hold(g_lock);
-    g_answerSettle = settle;
+    g_pacing.askToQueue = std::move(askToQueue);
+    if (!g_pacing.askToQueue) EndPacing(false);
+}
+
+void PacerQueued() {
+    std::lock_guard<std::mutex> hold(g_lock);
+    Complete(g_pacing.boxWrite, g_pacing.boxWriteResult, 0);
+}
+
+int UnpacedAnswers(int slot) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    return At(slot).unpacedAnswers;
 }
 
 int LateAnswers(int slot) {

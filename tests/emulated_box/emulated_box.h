@@ -8,8 +8,8 @@
 // which umockdev runs on its own thread.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -27,12 +27,13 @@ enum class FrontDoor {
     // Wine's winebus. Its HidD_GetInputReport never reaches the device: it hands out the last input
     // report that winebus read. So each info answer is pushed as an input report of its 16
     // meaningful bytes (hidclass drops reports shorter than the declared length from the handles'
-    // read queues, so they never mix with block answers), and the write that asked for it is held
-    // until winebus has read it (see emulated_box.cpp for why that makes the answer current).
+    // read queues, so they never mix with block answers), and a pacer program keeps the program's
+    // request for it waiting until winebus has stored it (emulated_box.cpp says how).
     Wine,
 };
 
-// Creates the testbed and sets UMOCKDEV_DIR in this process; false with a reason on failure.
+// Creates the testbed and sets UMOCKDEV_DIR in this process, and for Wine plugs in the pacer's
+// device; false with a reason on failure.
 bool Start(FrontDoor door, std::string* error);
 // Pulls everything out and removes the testbed.
 void Stop();
@@ -58,15 +59,19 @@ std::string NodeOf(int slot);
 // The hidraw node's sysfs path, as udev names the device.
 std::string SyspathOf(int slot);
 
-// Info answers whose write had to be released before winebus had read them (Wine front door):
-// the program may have read an older answer. Tests fail when this is not zero.
+// The pacer (Wine front door): `askToQueue` is called, from any thread, when the pacer is to queue
+// its request; PacerQueued when it says it has. Without a pacer, answers go out unpaced.
+void SetPacer(std::function<void()> askToQueue);
+void PacerQueued();
+// Info answers the program may have asked for before winebus stored them: paced ones whose
+// pacer request was let go at its deadline, and ones sent without a pacer. Tests fail unless
+// both are zero.
 int LateAnswers(int slot);
+int UnpacedAnswers(int slot);
 
-// Self-tests of the tests: how long a held write waits once winebus has read its answer (10 ms
-// unless set), and a slot whose info answers, after the first `onTime`, come 100 ms after the
-// write that asked for them, which under Wine always hands the program the answer before: what a
-// stale answer looks like.
-void SetAnswerSettle(std::chrono::milliseconds settle);
+// Self-test of the tests: a slot whose info answers, after the first `onTime`, come 100 ms after
+// the write that asked for them, unpaced, which under Wine always hands the program the answer
+// before: what a stale answer looks like.
 void SetAnswersLate(int slot, int onTime);
 
 // The report descriptor a box with these report lengths (report ID included) declares.

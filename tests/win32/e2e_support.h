@@ -167,8 +167,9 @@ struct UpdateWatch {
 };
 
 // Clicks "Update" and follows the run: the progress window (owner, text, size, place), its bar
-// rising, its end, then the success text, with the time each took and the ratio to the floor.
+// rising, its end, then the success text, with the time each took and its ratio to the floor,
+// which must not exceed `ratioGoal`.
 UpdateWatch WatchUpdate(Results& results, const Program& program, const Dialog& dialog, const Screenshots& shots,
-                        const char* screenshotName);
+                        const char* screenshotName, double ratioGoal);
 
 }  // namespace e2e

@@ -70,11 +70,15 @@ public:
 
     void Unplug(const std::string& name) { results_.Check(link_.Ask("unplug " + name) == "ok", name + " is pulled out"); }
 
-    // The box's side: each key=value of `expected` as the emulator reports it.
+    // The box's side: each key=value of `expected` as the emulator reports it, and every answer
+    // the program asked for stored by winebus before it asked (the pacer's work).
     void ExpectBox(const std::string& name, std::initializer_list<std::pair<const char*, const char*>> expected) {
         const std::string state = link_.Ask("state " + name);
         results_.Info(name + ": " + state);
-        for (const auto& field : expected) {
+        std::vector<std::pair<const char*, const char*>> fields(expected);
+        fields.push_back({"late", "0"});
+        fields.push_back({"unpaced", "0"});
+        for (const auto& field : fields) {
             const std::string value = Field(state, field.first);
             results_.Check(value == field.second, name + " " + field.first + "=" + field.second, "it is \"" + value + "\"");
         }
@@ -83,6 +87,7 @@ public:
     }
 
     std::string Commands(const std::string& name) { return link_.Ask("commands " + name); }
+    std::string Timing(const std::string& name) { return link_.Ask("timing " + name); }
 
     void ExpectCommands(const std::string& name, const std::string& expected) {
         const std::string commands = Commands(name);
@@ -128,7 +133,7 @@ void Ready(Results& results, Scenario& scenario, const std::wstring& path) {
         ExpectEnabled(results, std::string(control.name) + " is enabled with a box", dialog.Control(control.id), true);
     ExpectFixedParts(results, dialog);
     scenario.ExpectCommands("hub", kQuery);
-    scenario.ExpectBox("hub", {{"refused", "0"}, {"flash", "untouched"}, {"late", "0"}});
+    scenario.ExpectBox("hub", {{"refused", "0"}, {"flash", "untouched"}});
     CloseWithBeenden(results, program, dialog);
 }
 
@@ -178,9 +183,13 @@ void Update(Results& results, Scenario& scenario, const std::wstring& path, cons
     Dialog dialog;
     if (!OpenDialog(results, program, path, &dialog)) return;
     ExpectReadyShown(results, dialog, L"VELTABOX", L"1.10");
-    const UpdateWatch watch = WatchUpdate(results, program, dialog, shots, "screenshot-emulated-update");
+    // Each report here crosses Wine's HID stack and umockdev, some 1.7 ms that the program waits
+    // out before it starts the box's 20 ms: the pause may only count from the moment the report
+    // is known to have reached the box. 1430 of them are about 8 % of the floor.
+    const UpdateWatch watch = WatchUpdate(results, program, dialog, shots, "screenshot-emulated-update", 1.10);
+    results.Info("the box's side of the time: " + scenario.Timing("vb"));
     scenario.ExpectCommands("vb", kWholeUpdate);
-    scenario.ExpectBox("vb", {{"refused", "0"}, {"flash", "image"}, {"unlocked", "0"}, {"finished", "1"}, {"late", "0"}});
+    scenario.ExpectBox("vb", {{"refused", "0"}, {"flash", "image"}, {"unlocked", "0"}, {"finished", "1"}});
     if (watch.succeeded < 0) return;
     ExpectEnabled(results, "'Update' is disabled after the update", dialog.Control(IDC_UPDATE), false);
     ExpectText(results, "IDC_VALUE_FW2 reads the new firmware \"1.11\"", dialog.Control(IDC_VALUE_FW2), L"1.11");

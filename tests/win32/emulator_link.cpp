@@ -9,7 +9,7 @@ EmulatorLink::~EmulatorLink() {
     if (started_) WSACleanup();
 }
 
-bool EmulatorLink::Connect(unsigned short port, std::string* why) {
+bool EmulatorLink::Connect(unsigned short port, std::string* why, DWORD timeoutMs) {
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
         *why = "WSAStartup failed";
@@ -25,28 +25,31 @@ bool EmulatorLink::Connect(unsigned short port, std::string* why) {
         *why = "cannot connect to 127.0.0.1:" + std::to_string(port) + ", error " + std::to_string(WSAGetLastError());
         return false;
     }
-    const DWORD timeoutMs = 10000;
     setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
     return true;
 }
 
-std::string EmulatorLink::Ask(const std::string& command) {
-    const std::string line = command + "\n";
-    if (socket_ == INVALID_SOCKET || send(socket_, line.data(), static_cast<int>(line.size()), 0) != static_cast<int>(line.size()))
-        return "error link";
+bool EmulatorLink::Send(const std::string& line) {
+    const std::string whole = line + "\n";
+    return socket_ != INVALID_SOCKET && send(socket_, whole.data(), static_cast<int>(whole.size()), 0) == static_cast<int>(whole.size());
+}
+
+std::string EmulatorLink::ReadLine() {
     for (;;) {
         const std::size_t end = pending_.find('\n');
         if (end != std::string::npos) {
-            std::string reply = pending_.substr(0, end);
+            std::string line = pending_.substr(0, end);
             pending_.erase(0, end + 1);
-            return reply;
+            return line;
         }
         char buffer[4096];
-        const int got = recv(socket_, buffer, sizeof buffer, 0);
+        const int got = socket_ == INVALID_SOCKET ? -1 : recv(socket_, buffer, sizeof buffer, 0);
         if (got <= 0) return "error link";
         pending_.append(buffer, static_cast<std::size_t>(got));
     }
 }
+
+std::string EmulatorLink::Ask(const std::string& command) { return Send(command) ? ReadLine() : "error link"; }
 
 std::string Field(const std::string& reply, const std::string& key) {
     const std::string wanted = " " + key + "=";

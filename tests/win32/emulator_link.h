@@ -15,10 +15,14 @@ public:
     EmulatorLink& operator=(const EmulatorLink&) = delete;
     ~EmulatorLink();
 
-    bool Connect(unsigned short port, std::string* why);
+    // A read waits `timeoutMs` for the emulator at the most; 0 waits as long as it takes.
+    bool Connect(unsigned short port, std::string* why, DWORD timeoutMs = 10000);
     // Sends one command and returns its reply line, "ok ..." or "error ..."; "error link" when
-    // the emulator did not answer within 10 s.
+    // the emulator did not answer in time.
     std::string Ask(const std::string& command);
+    bool Send(const std::string& line);
+    // The next line from the emulator, without its end; "error link" when none came.
+    std::string ReadLine();
 
 private:
     SOCKET socket_ = INVALID_SOCKET;

@@ -250,7 +250,9 @@ int TransferTest() {
 // The box numbers each info answer, in bytes 1 and 2, with the report it answers. An answer
 // whose number or content belongs to another request is one the HID stack kept from before.
 int InfoAnswers(unsigned count) {
-    if (FindDevice(g_device) != DEV_OK || g_device.bootloaderMode == 0) {
+    // A box that was just plugged in takes the HID stack a moment to list.
+    for (int attempt = 0; attempt < 100 && FindDevice(g_device) != DEV_OK; ++attempt) Sleep(100);
+    if (!IsDeviceHeld(g_device) || g_device.bootloaderMode == 0) {
         std::printf("no box in bootloader mode found\n");
         return 1;
     }
