@@ -5,6 +5,7 @@ packages=(
   cmake make g++ clang libclang-rt-14-dev libgtest-dev googletest python3
   g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb xauth
   osslsigncode openssl
+  pkg-config umockdev libumockdev-dev libumockdev0
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -2,7 +2,8 @@
 # Every test of the project: the suites natively, the same suites under AddressSanitizer and
 # UndefinedBehaviorSanitizer, a bounded fuzzing run of the device link, the Windows programs'
 # cross build with its resource and reproducibility checks, a signed release of them, and the
-# signed programs end to end under Wine.
+# signed programs end to end under Wine: the demo and the no-box cases, then the shipped program
+# against boxes emulated behind Wine's own HID stack.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -62,3 +63,6 @@ echo "   a signed program with one byte changed fails verification"
 
 echo "== the signed programs under Wine"
 bash scripts/wine-e2e.sh --programs dist
+
+echo "== the signed shipped program against emulated boxes, through Wine's HID stack"
+bash scripts/emulated-box-e2e.sh --programs dist
