@@ -20,8 +20,6 @@
 // region worth keeping) at the moments worth a picture and waits, for a bounded time, until the
 // file ACK_DIR\name.done appears: the script running the driver captures the screen meanwhile.#include <windows.h>
 
-#include <fcntl.h>
-#include <io.h>
 
 #include <cstdio>
 #include <string>
@@ -156,15 +154,8 @@ int Usage() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    _setmode(_fileno(stdout), _O_BINARY);
-    // A crash of the driver must not wait for someone to close a dialog about it.
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-    std::vector<std::wstring> args(argv + 1, argv + argc);
     std::wstring ack;
-    if (args.size() >= 2 && args[0] == L"--screenshots") {
-        ack = args[1];
-        args.erase(args.begin(), args.begin() + 2);
-    }
+    const std::vector<std::wstring> args = DriverArguments(argc, argv, &ack);
     if (args.size() != 2) return Usage();
     const std::wstring& scenario = args[0];
     const std::wstring& program = args[1];

@@ -3,6 +3,9 @@
 
 #include <commctrl.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 
 #include "resources/resource_ids.h"
@@ -51,6 +54,18 @@ const wchar_t kTitle[] = L"SORVANTIK VELTABOX Firmware Updater 1.11";
 // ---------------------------------------------------------------------------------------------
 // Output. stdout is binary so that lines end in LF alone, under Wine as on Windows; a script
 // reading the lines as they come needs every one flushed at once.
+
+std::vector<std::wstring> DriverArguments(int argc, wchar_t** argv, std::wstring* ackDirectory) {
+    _setmode(_fileno(stdout), _O_BINARY);
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    std::vector<std::wstring> args(argv + 1, argv + argc);
+    ackDirectory->clear();
+    if (args.size() >= 2 && args[0] == L"--screenshots") {
+        *ackDirectory = args[1];
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    return args;
+}
 
 void Line(const std::string& text) {
     std::fputs(text.c_str(), stdout);

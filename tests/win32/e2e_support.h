@@ -18,6 +18,11 @@ std::wstring Utf16(const char* utf8);
 std::wstring Message(unsigned id);
 extern const wchar_t kTitle[];
 
+// ---- What every driver does first: its lines end in LF alone, under Wine as on Windows; a crash
+// ends it instead of waiting at a dialog; "--screenshots ACK_DIR" is taken off the arguments
+// (empty when not given). Returns the rest.
+std::vector<std::wstring> DriverArguments(int argc, wchar_t** argv, std::wstring* ackDirectory);
+
 // ---- Output. Every line is flushed at once: the script reads them as they come.
 void Line(const std::string& text);
 std::string Utf8(const std::wstring& text);

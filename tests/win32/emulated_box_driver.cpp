@@ -22,8 +22,6 @@
 #include <windows.h>
 
 #include <dbt.h>
-#include <fcntl.h>
-#include <io.h>
 #include <setupapi.h>
 
 #include <cstdio>
@@ -397,14 +395,8 @@ int Usage() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    _setmode(_fileno(stdout), _O_BINARY);
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-    std::vector<std::wstring> args(argv + 1, argv + argc);
     std::wstring ack;
-    if (args.size() >= 2 && args[0] == L"--screenshots") {
-        ack = args[1];
-        args.erase(args.begin(), args.begin() + 2);
-    }
+    const std::vector<std::wstring> args = DriverArguments(argc, argv, &ack);
     if (args.size() != 3) return Usage();
     const std::wstring& name = args[0];
     const std::wstring& program = args[1];
