@@ -25,7 +25,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SCENARIOS = ["ready", "wrong-mode", "hotplug", "update", "pull-mid-update", "pull-idle", "version-question",
-             "block-never", "silent"]
+             "block-never", "silent", "short-reports"]
 INFO_REQUESTS = 1000
 PRELOAD = "libumockdev-preload.so.0"
 

@@ -121,6 +121,10 @@ DeviceHandle HidOpen(const char16_t* path) {
     return reinterpret_cast<DeviceHandle>(device);
 }
 
+// HidD_GetAttributes and HidD_GetPreparsedData below also send their requests without an
+// OVERLAPPED structure. They stay: the HID class driver answers both from what it already holds,
+// at once, without ever leaving them pending, so nothing is left to wait for on the overlapped
+// handle. HidD_GetInputReport is the one that goes to the box and may pend.
 bool HidGetIds(DeviceHandle device, std::uint16_t* vendorId, std::uint16_t* productId) {
     const HidLibraries* api = Libraries();
     HIDD_ATTRIBUTES attributes = {};

@@ -16,6 +16,7 @@
 //   version-question a box that already has this firmware; the question answered No
 //   block-never      a box that never answers a block read
 //   silent           a box that never answers an info request
+//   short-reports    a box whose output reports cannot carry a whole data block
 //
 // Output as e2e_driver's: PASS/FAIL/INFO lines, then "N passed, M failed".
 #include <winsock2.h>
@@ -432,6 +433,12 @@ int wmain(int argc, wchar_t** argv) {
         // wait out the bound and the search would find no box.
         Unanswering(results, scenario, program, "box mute silent", "08", WithInstructions(IDS_WRONG_MODE),
                     "hint is the wrong-mode text: an answer of zeros is application mode");
+    } else if (name == L"short-reports") {
+        // The lengths come from the box's report descriptor through HidP_GetCaps; a box in
+        // bootloader mode that could not take a 48-byte block is refused before anything can be
+        // erased.
+        Unanswering(results, scenario, program, "box mute out=32", "08", WithInstructions(IDS_NO_BOX),
+                    "hint is the no-box text: a box that cannot take a data block is refused");
     } else {
         return Usage();
     }
