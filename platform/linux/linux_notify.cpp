@@ -26,6 +26,7 @@ struct MonitorSource {
     udev* context;
     udev_monitor* monitor;
     gpointer tag;
+    GIOCondition watched;
     WindowHandle window;
 };
 
@@ -33,7 +34,16 @@ struct MonitorSource {
 MonitorSource* g_registration = nullptr;
 constexpr NotifyHandle REGISTRATION = 0x4000;
 
-gboolean Prepare(GSource*, gint* timeout) {
+// A source with a descriptor is dispatched whenever the descriptor polls ready, whatever its
+// check says; so while held the socket is not polled for input at all. The watch is changed
+// only when the hold begins or ends: each change wakes the loop up once.
+gboolean Prepare(GSource* source, gint* timeout) {
+    auto* monitor = reinterpret_cast<MonitorSource*>(source);
+    const GIOCondition wanted = IsHeld() ? static_cast<GIOCondition>(0) : G_IO_IN;
+    if (monitor->watched != wanted) {
+        g_source_modify_unix_fd(source, monitor->tag, wanted);
+        monitor->watched = wanted;
+    }
     *timeout = -1;
     return FALSE;
 }
@@ -93,6 +103,7 @@ NotifyHandle UiRegisterHidNotifications(WindowHandle window) {
     monitor->context = udev_new();
     monitor->monitor = monitor->context != nullptr ? udev_monitor_new_from_netlink(monitor->context, "udev") : nullptr;
     monitor->tag = nullptr;
+    monitor->watched = G_IO_IN;
     monitor->window = window;
     if (monitor->monitor == nullptr ||
         udev_monitor_filter_add_match_subsystem_devtype(monitor->monitor, "hidraw", nullptr) < 0 ||

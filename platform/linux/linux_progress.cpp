@@ -26,17 +26,27 @@ void DecorationOf(GtkWidget* owner, int* width, int* height) {
     *height = std::max(0, frame.height - gdk_window_get_height(window));
 }
 
-// Paints the window now, into its own surface, without the main loop: what UpdateWindow does
-// on Windows. gdk_window_begin_draw_frame is GDK's way of drawing outside the frame clock's
-// cycle, and gtk_widget_draw draws the window's widgets into it as their next frame would. The
-// flush hands the drawing to the X server before the update goes on.
+// Paints the bar now, into the window's surface, without the main loop: what UpdateWindow does
+// on Windows. A new fraction asks for the bar to be laid out again, which the frame clock would
+// do before its next paint; here the bar is given its own allocation again (its size asked for
+// first, as GTK wants). gdk_window_begin_draw_frame is GDK's way of drawing outside the frame
+// clock's cycle, and gtk_widget_draw draws the bar into it as its next frame would. The flush
+// hands the drawing to the X server before the update goes on.
 void PaintNow(GtkWidget* window) {
+    GtkWidget* bar = gtk_bin_get_child(GTK_BIN(window));
     GdkWindow* surface = gtk_widget_get_window(window);
-    if (surface == nullptr || !gtk_widget_get_mapped(window)) return;
-    const cairo_rectangle_int_t whole = {0, 0, gdk_window_get_width(surface), gdk_window_get_height(surface)};
-    cairo_region_t* region = cairo_region_create_rectangle(&whole);
+    if (bar == nullptr || surface == nullptr || !gtk_widget_get_mapped(bar)) return;
+    GtkRequisition size;
+    gtk_widget_get_preferred_size(bar, &size, nullptr);
+    GtkAllocation allocation;
+    gtk_widget_get_allocation(bar, &allocation);
+    gtk_widget_size_allocate(bar, &allocation);
+    const cairo_rectangle_int_t area = {allocation.x, allocation.y, allocation.width, allocation.height};
+    cairo_region_t* region = cairo_region_create_rectangle(&area);
     GdkDrawingContext* context = gdk_window_begin_draw_frame(surface, region);
-    gtk_widget_draw(window, gdk_drawing_context_get_cairo_context(context));
+    cairo_t* cr = gdk_drawing_context_get_cairo_context(context);
+    cairo_translate(cr, allocation.x, allocation.y);
+    gtk_widget_draw(bar, cr);
     gdk_window_end_draw_frame(surface, context);
     cairo_region_destroy(region);
     gdk_display_flush(gdk_window_get_display(surface));
