@@ -11,7 +11,9 @@ skipped", and the exit code is 0 only when nothing failed.
 
 The script starts what a desktop session would have: Xvfb, a window manager (Openbox: title
 bars, close boxes, focus and stacking, as users have them), a session bus and the accessibility
-bus. A scenario is a function that takes a Run; the
+bus, and a system bus of its own with a stand-in for systemd-logind (python-dbusmock's logind
+template), so that the inhibitor the update takes is seen, and the machine's is never touched.
+A scenario is a function that takes a Run; the
 demo's scenarios need only the demo, those of the real program need it and the box emulator
 (tests/emulated_box/box_emulator), which serves emulated hidraw nodes through umockdev: the
 program then runs under umockdev's preload and sees only the emulated boxes.
@@ -79,6 +81,14 @@ class Desktop:
         os.environ["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
         self.processes.append(subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
                                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        system_bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                                      stdout=subprocess.PIPE, stderr=open(os.path.join(work, "dbus-system.log"), "w"),
+                                      text=True)
+        self.processes.append(system_bus)
+        os.environ["DBUS_SYSTEM_BUS_ADDRESS"] = system_bus.stdout.readline().strip()
+        self.processes.append(subprocess.Popen([sys.executable, "-m", "dbusmock", "--system", "--template", "logind"],
+                                               stdout=subprocess.DEVNULL,
+                                               stderr=open(os.path.join(work, "logind.log"), "w")))
         # GSettings in memory: no dconf to start, nothing written to the user's settings; the
         # window manager's files in the work directory.
         os.environ.update(GSETTINGS_BACKEND="memory", LANG="C.UTF-8", XDG_CONFIG_HOME=os.path.join(work, "config"),
@@ -88,11 +98,12 @@ class Desktop:
         self.processes.append(subprocess.Popen(["openbox", "--sm-disable"], stdout=subprocess.DEVNULL,
                                                stderr=open(os.path.join(work, "openbox.log"), "w")))
         for _ in range(200):
-            if subprocess.run(["wmctrl", "-m"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0:
+            if logind_ready() and subprocess.run(["wmctrl", "-m"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0:
                 break
             time.sleep(0.1)
         else:
-            sys.exit("the window manager did not start: " + open(os.path.join(work, "openbox.log")).read())
+            sys.exit("the window manager or logind's stand-in did not start: " +
+                     open(os.path.join(work, "openbox.log")).read() + open(os.path.join(work, "logind.log")).read())
 
     def _xvfb(self, work):
         for number in range(97, 141):
@@ -120,6 +131,26 @@ class Desktop:
             except subprocess.TimeoutExpired:
                 process.kill()
                 process.wait()
+
+
+def inhibitors():
+    """What the stand-in logind holds: (what, who, why, mode) for each open inhibitor."""
+    import dbus
+    bus = dbus.bus.BusConnection(os.environ["DBUS_SYSTEM_BUS_ADDRESS"])
+    try:
+        manager = bus.get_object("org.freedesktop.login1", "/org/freedesktop/login1")
+        listed = manager.ListInhibitors(dbus_interface="org.freedesktop.login1.Manager")
+        return [tuple(str(field) for field in entry[:4]) for entry in listed]
+    finally:
+        bus.close()
+
+
+def logind_ready():
+    try:
+        inhibitors()
+        return True
+    except Exception:  # not on the bus yet
+        return False
 
 
 class Emulator:
@@ -314,6 +345,8 @@ def demo_update(suite, programs):
             later = run.wait_for(lambda: bar.queryValue().currentValue > first + 0.1 and bar.queryValue().currentValue,
                                  15, "the bar moves on")
             run.check("the bar advances during the transfer", later > first, "%s then %s" % (first, later))
+            run.check_equal("sleep and shutdown are held off while the firmware is written", inhibitors(),
+                            [("sleep:shutdown", "VELTABOX Firmware Updater", title, "block")])
             if suite.screenshot:
                 run.wait_for(lambda: bar.queryValue().currentValue >= 0.4, 15, "the bar reaches 40 %")
                 suite.take_screenshot(run)
@@ -322,6 +355,7 @@ def demo_update(suite, programs):
     suite.info("update from the click to the success text: %.2f s, %.3f of the %.2f s floor" % (took, took / FLOOR_S, FLOOR_S))
     run.check("update took no more than 1.05 of the floor", took <= FLOOR_S * 1.05, "%.2f s" % took)
     run.check_within("progress window is gone", 5, lambda: run._window(title) is None)
+    run.check_within("the inhibitor is released after the update", 5, lambda: inhibitors() == [])
     run.check("'Update' is disabled after success", not run.enabled(IDC_UPDATE))
     run.check_equal("firmware version is the image's", run.text(IDC_VALUE_FW2), "1.11")
     press_cancel_and_expect_exit(run, "'Beenden'", lambda: run.press(IDCANCEL))
