@@ -72,7 +72,7 @@ std::u16string Utf16FromUtf8(const char* text) {
             ++at;
         } else {
             PutUtf16(out, c);
-            at = g_utf8_next_char(at);
+            at += g_utf8_skip[static_cast<guchar>(*at)];
         }
     }
     return out;
