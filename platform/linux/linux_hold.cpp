@@ -45,19 +45,33 @@ void FilterWhileHeld(GdkEvent* event, gpointer) {
 
 void PassOn(GdkEvent* event, gpointer) { gtk_main_do_event(event); }
 
+gboolean NoteTimeUp(gpointer timeUp) {
+    *static_cast<bool*>(timeUp) = true;
+    return G_SOURCE_REMOVE;
+}
+
 }  // namespace
 
 bool IsHeld() { return g_held; }
 
-void RunHeldPass() {
+void RunHeldPassUntil(bool (*done)(), int maxMilliseconds) {
     if (g_held) return;
     g_held = true;
     gdk_event_handler_set(FilterWhileHeld, nullptr, nullptr);
     for (int i = 0; i < MAX_DISPATCHES && g_main_context_iteration(nullptr, FALSE); ++i) {
     }
+    if (done != nullptr && !done()) {
+        // A timer of its own, so that the wait ends in time even when nothing else stirs.
+        bool timeUp = false;
+        const guint timer = g_timeout_add(static_cast<guint>(maxMilliseconds), NoteTimeUp, &timeUp);
+        while (!done() && !timeUp) g_main_context_iteration(nullptr, TRUE);
+        if (!timeUp) g_source_remove(timer);
+    }
     gdk_event_handler_set(PassOn, nullptr, nullptr);
     g_held = false;
 }
+
+void RunHeldPass() { RunHeldPassUntil(nullptr, 0); }
 
 void RepaintAfterHold(void (*repaint)()) { g_repaint = repaint; }
 

@@ -20,6 +20,9 @@
 bool IsHeld();
 // One bounded, non-blocking pass over what the main loop has ready, with the rules above.
 void RunHeldPass();
+// The same, and then waiting (with the same rules) until `done` says so, at most
+// `maxMilliseconds`.
+void RunHeldPassUntil(bool (*done)(), int maxMilliseconds);
 // Remembers what a held pass left unpainted; `repaint` is called by the last pass of a run.
 void RepaintAfterHold(void (*repaint)());
 // The last held pass of a run, when the progress window has gone: it drops the input that came

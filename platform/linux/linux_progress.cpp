@@ -26,31 +26,12 @@ void DecorationOf(GtkWidget* owner, int* width, int* height) {
     *height = std::max(0, frame.height - gdk_window_get_height(window));
 }
 
-// Paints the bar now, into the window's surface, without the main loop: what UpdateWindow does
-// on Windows. A new fraction asks for the bar to be laid out again, which the frame clock would
-// do before its next paint; here the bar is given its own allocation again (its size asked for
-// first, as GTK wants). gdk_window_begin_draw_frame is GDK's way of drawing outside the frame
-// clock's cycle, and gtk_widget_draw draws the bar into it as its next frame would. The flush
-// hands the drawing to the X server before the update goes on.
-void PaintNow(GtkWidget* window) {
-    GtkWidget* bar = gtk_bin_get_child(GTK_BIN(window));
-    GdkWindow* surface = gtk_widget_get_window(window);
-    if (bar == nullptr || surface == nullptr || !gtk_widget_get_mapped(bar)) return;
-    GtkRequisition size;
-    gtk_widget_get_preferred_size(bar, &size, nullptr);
-    GtkAllocation allocation;
-    gtk_widget_get_allocation(bar, &allocation);
-    gtk_widget_size_allocate(bar, &allocation);
-    const cairo_rectangle_int_t area = {allocation.x, allocation.y, allocation.width, allocation.height};
-    cairo_region_t* region = cairo_region_create_rectangle(&area);
-    GdkDrawingContext* context = gdk_window_begin_draw_frame(surface, region);
-    cairo_t* cr = gdk_drawing_context_get_cairo_context(context);
-    cairo_translate(cr, allocation.x, allocation.y);
-    gtk_widget_draw(bar, cr);
-    gdk_window_end_draw_frame(surface, context);
-    cairo_region_destroy(region);
-    gdk_display_flush(gdk_window_get_display(surface));
-}
+// Set when the progress window's frame clock has painted a frame.
+bool g_painted = false;
+
+void NotePainted(GdkFrameClock*, gpointer) { g_painted = true; }
+
+bool Painted() { return g_painted; }
 
 // The bar is the window's whole content, as the progress control is on Windows; GTK's own bar
 // is a thin line, so its trough and fill are made as tall as the window leaves room for.
@@ -90,7 +71,9 @@ WindowHandle UiCreateProgressWindow(const char16_t* text, std::int32_t x, std::i
     int decorationWidth = 0;
     int decorationHeight = 0;
     DecorationOf(ownerWidget, &decorationWidth, &decorationHeight);
-    gtk_window_set_default_size(GTK_WINDOW(window), std::max(1, width - decorationWidth), std::max(1, height - decorationHeight));
+    // A window that cannot be resized takes its content's size; the content is given exactly
+    // the size that leaves the outer size asked for.
+    gtk_widget_set_size_request(window, std::max(1, width - decorationWidth), std::max(1, height - decorationHeight));
     gtk_window_move(GTK_WINDOW(window), x, y);
     gtk_container_add(GTK_CONTAINER(window), FillingBar(std::max(1, height - decorationHeight)));
     const WindowHandle handle = AddWindow(window, WindowKind::Progress, 0);
@@ -98,16 +81,26 @@ WindowHandle UiCreateProgressWindow(const char16_t* text, std::int32_t x, std::i
     return handle;
 }
 
-// PBM_SETPOS in the default range 0 to 100, then UpdateWindow. The held pass lets the desktop
-// map, move and expose the window and answers it; the paint after it puts the position on the
-// screen whatever the frame clock had planned.
+// PBM_SETPOS in the default range 0 to 100, then UpdateWindow. The new fraction makes GTK ask
+// its frame clock for a layout and a paint; the held pass then waits, with the window system
+// held, until the clock has painted the frame, and the flush hands it to the X server. The clock
+// paints at most once per screen refresh (16.7 ms at 60 Hz) and the blocks come every 20 ms, so
+// the frame is due when the position changes and the wait is short; 50 ms bound it when the
+// desktop keeps the window from painting (not mapped yet, a compositor that is behind).
+// UpdateWindow's bypass of the loop has no counterpart in GTK 3 that lays widgets out first.
 void UiSetProgressPosition(WindowHandle progress, std::uint32_t position) {
+    constexpr int PAINT_WAIT_MS = 50;
     GtkWidget* window = WidgetOf(progress, WindowKind::Progress);
     if (window == nullptr) return;
     GtkWidget* bar = gtk_bin_get_child(GTK_BIN(window));
+    GdkFrameClock* clock = gtk_widget_get_frame_clock(window);
+    g_painted = false;
+    const gulong watch = clock != nullptr ? g_signal_connect(clock, "after-paint", G_CALLBACK(NotePainted), nullptr) : 0;
     gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(bar), std::min<std::uint32_t>(position, 100) / 100.0);
-    RunHeldPass();
-    PaintNow(window);
+    gtk_widget_queue_draw(window);
+    RunHeldPassUntil(clock != nullptr && gtk_widget_get_mapped(window) ? Painted : nullptr, PAINT_WAIT_MS);
+    if (watch != 0) g_signal_handler_disconnect(clock, watch);
+    gdk_display_flush(gtk_widget_get_display(window));
 }
 
 // DestroyWindow. The progress window's end is the end of the transfer: one last held pass
