@@ -470,9 +470,17 @@ class Suite:
         return dict(os.environ, LD_PRELOAD=PRELOAD, UMOCKDEV_DIR=self.emulator.testbed)
 
     def take_screenshot(self, run):
-        x, y, width, height = run.dialog.queryComponent().getExtents(run.pyatspi.DESKTOP_COORDS)
-        subprocess.run(["import", "-display", os.environ["DISPLAY"], "-window", "root", "-crop",
-                        "%dx%d+%d+%d" % (width, height, x, y), "+repage", "-strip", self.screenshot], check=True)
+        """The dialog with the window manager's frame, from the screen as it is."""
+        window = next(line.split()[0] for line in subprocess.run(["wmctrl", "-l"], capture_output=True, text=True,
+                                                                 check=True).stdout.splitlines() if line.endswith(TITLE))
+        info = subprocess.run(["xwininfo", "-id", window], capture_output=True, text=True, check=True).stdout
+        field = lambda name: int(re.search(name + r":\s+(-?\d+)", info).group(1))
+        extents = subprocess.run(["xprop", "-id", window, "_NET_FRAME_EXTENTS"], capture_output=True, text=True).stdout
+        left, right, top, bottom = [int(n) for n in re.findall(r"\d+", extents.split("=", 1)[-1])[:4]] or [0, 0, 0, 0]
+        crop = "%dx%d+%d+%d" % (field("Width") + left + right, field("Height") + top + bottom,
+                                field("Absolute upper-left X") - left, field("Absolute upper-left Y") - top)
+        subprocess.run(["import", "-display", os.environ["DISPLAY"], "-window", "root", "-crop", crop, "+repage", "-strip",
+                        self.screenshot], check=True)
         self.info("saved " + self.screenshot)
 
     def run(self, name, needs, scenario, programs):
