@@ -1,14 +1,32 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds both Windows programs and starts the demo under Wine on this
-# display: the real program with a simulated box attached, so a whole update can be watched.
+# Installs what is missing, builds the programs and starts a demo on this display: the real
+# program with a simulated box attached (in bootloader mode, with an older firmware, paced like
+# a real box), so that a whole update can be watched without hardware.
+#
+#   bash scripts/demo.sh          the native Linux demo (GTK): build/linux/veltabox-updater-demo
+#   bash scripts/demo.sh --wine   the Windows demo under Wine: build/windows/veltabox-updater-demo.exe
 set -euo pipefail
 cd "$(dirname "$0")/.."
+wine=0
+case "${1:-}" in
+  "") ;;
+  --wine) wine=1 ;;
+  *) echo "usage: $0 [--wine]" >&2; exit 2 ;;
+esac
 bash scripts/install-deps.sh
 cmake --preset linux >/dev/null && cmake --build --preset linux -j"$(nproc)"
-cmake --preset windows >/dev/null && cmake --build --preset windows -j"$(nproc)"
-echo "Built: build/windows/veltabox-updater.exe and build/windows/veltabox-updater-demo.exe"
-if [ -z "${DISPLAY:-}" ]; then
+if [ "$wine" = 1 ]; then
+  cmake --preset windows >/dev/null && cmake --build --preset windows -j"$(nproc)"
+  echo "Built: build/windows/veltabox-updater.exe and build/windows/veltabox-updater-demo.exe"
+  program=(wine build/windows/veltabox-updater-demo.exe)
+  export WINEDEBUG=-all
+else
+  echo "Built: build/linux/veltabox-updater-demo$([ -x build/linux/veltabox-updater ] && echo ' and build/linux/veltabox-updater')"
+  program=(build/linux/veltabox-updater-demo)
+fi
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display: set DISPLAY to watch the demo, or run it under xvfb-run." >&2
   exit 0
 fi
-WINEDEBUG=-all wine build/windows/veltabox-updater-demo.exe
+echo "Starting ${program[*]}: the updater with a simulated box; \"Update\" writes to the simulated box only."
+exec "${program[@]}"

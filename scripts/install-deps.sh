@@ -5,7 +5,12 @@ packages=(
   cmake make g++ clang libclang-rt-14-dev libgtest-dev googletest python3
   g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb xauth
   osslsigncode openssl
-  pkg-config umockdev libumockdev-dev libumockdev0
+  # The Linux programs: GTK 3 and udev, and what their tests and their package need: umockdev
+  # for udev events, a desktop session for the end-to-end tests (session bus, accessibility bus,
+  # window manager, a stand-in logind, fonts), and the packaging tools.
+  libgtk-3-dev libudev-dev pkg-config umockdev libumockdev-dev libumockdev0
+  dbus dbus-x11 at-spi2-core python3-pyatspi python3-dbus python3-dbusmock openbox wmctrl fonts-dejavu-core
+  imagemagick x11-utils dpkg-dev file lintian desktop-file-utils
 )
 missing=()
 for p in "${packages[@]}"; do

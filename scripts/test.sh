@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Every test of the project: the suites natively, the same suites under AddressSanitizer and
-# UndefinedBehaviorSanitizer, a bounded fuzzing run of the device link, the Windows programs'
-# cross build with its resource and reproducibility checks, a signed release of them, and the
-# signed programs end to end under Wine: the demo and the no-box cases, then the shipped program
-# against boxes emulated behind Wine's own HID stack.
+# Every test of the project: the suites natively (the Linux window half's among them), the same
+# suites under AddressSanitizer and UndefinedBehaviorSanitizer, the Linux package with lintian,
+# the Linux programs end to end through their accessibility tree, a bounded fuzzing run of the
+# device link, the Windows programs' cross build with its resource and reproducibility checks, a
+# signed release of them, and the signed programs end to end under Wine: the demo and the no-box
+# cases, then the shipped program against boxes emulated behind Wine's own HID stack.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -17,6 +18,12 @@ echo "== sanitizers"
 cmake --preset linux-sanitize >/dev/null
 cmake --build --preset linux-sanitize -j"$jobs"
 ctest --preset linux-sanitize -j"$jobs"
+
+echo "== the Linux package"
+bash scripts/package-linux.sh
+
+echo "== the Linux programs end to end (Xvfb, accessibility tree)"
+/usr/bin/python3 tests/linux/ui_e2e.py
 
 echo "== fuzzing the device link (${FUZZ_SECONDS:=60} s)"
 cmake --preset fuzz >/dev/null

@@ -1,0 +1,296 @@
+// The dialog functions of platform/window.h on GTK 3: the modal dialog and its loop, control
+// texts and states, the window icon.
+#include "platform/linux/linux_dialog.h"
+
+#include <string>
+
+#include "platform/linux/linux_dialog_layout.h"
+#include "platform/linux/linux_embedded.h"
+#include "platform/linux/linux_hold.h"
+#include "platform/linux/linux_paint.h"
+#include "platform/linux/linux_text.h"
+#include "platform/linux/linux_windows.h"
+#include "platform/window_constants.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+struct RunningState {
+    MainDialogWidgets widgets;
+    GMainLoop* loop;
+    bool ended;
+    std::intptr_t result;
+};
+
+RunningState g_running{};
+
+std::intptr_t Send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    return MainDialogProc(g_running.widgets.dialog, message, wParam, lParam);
+}
+
+// "Beenden", Escape and the close box all become the cancel command, as the dialog manager
+// makes them on Windows. None of them acts while the update holds the window system.
+void Cancel() {
+    if (!IsHeld()) Send(WM_COMMAND, IDCANCEL, 0);
+}
+
+// A button's command is handed to the dialog procedure from an idle callback of its own, not
+// from the signal handler. The update runs 31 s inside that command, and GLib does not
+// dispatch a source again while it is dispatching: had the command run inside the source that
+// delivered the click (the accessibility bus, for a click made by a screen reader or a test),
+// that source would stay deaf for the whole update, and the held passes could not answer it.
+// One command waits at a time; it is dropped if its button was disabled meanwhile, as a
+// disabled button cannot be pressed.
+int g_pendingCommand = 0;
+
+gboolean SendPendingCommand(gpointer) {
+    const int id = g_pendingCommand;
+    g_pendingCommand = 0;
+    const WindowHandle control = ControlHandle(id);
+    GtkWidget* button = WidgetOf(control);
+    if (button != nullptr && gtk_widget_is_sensitive(button) && !g_running.ended)
+        Send(WM_COMMAND, static_cast<std::uintptr_t>(id), control);
+    return G_SOURCE_REMOVE;
+}
+
+void OnClicked(GtkWidget* button, gpointer) {
+    if (IsHeld() || g_pendingCommand != 0) return;
+    const WindowHandle control = HandleOfWidget(button);
+    for (const int id : {IDCANCEL, IDC_UPDATE}) {
+        if (control == 0 || ControlHandle(id) != control) continue;
+        g_pendingCommand = id;
+        g_idle_add_full(G_PRIORITY_DEFAULT, SendPendingCommand, nullptr, nullptr);
+    }
+}
+
+gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer) {
+    Cancel();
+    return TRUE;  // the dialog goes when the logic ends it, not before
+}
+
+gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer) {
+    if (event->keyval != GDK_KEY_Escape) return FALSE;
+    Cancel();
+    return TRUE;
+}
+
+void RepaintLogo() {
+    if (g_running.widgets.logoArea != nullptr) gtk_widget_queue_draw(g_running.widgets.logoArea);
+}
+
+// What the logic last painted into the logo's area. A desktop may ask for the area again while
+// the update holds the window system (the dialog loses the focus to the progress window, and
+// GTK redraws it in its unfocused look); the dialog procedure may not be called then, so the
+// area is painted from this copy, as a compositing desktop on Windows keeps showing a window
+// that does not repaint.
+cairo_surface_t* g_logoCopy = nullptr;
+
+void ForgetLogoCopy() {
+    if (g_logoCopy != nullptr) cairo_surface_destroy(g_logoCopy);
+    g_logoCopy = nullptr;
+}
+
+// WM_PAINT for the logo's area. The logic draws in the dialog's coordinates (those of the
+// top-level window, which UiGetWindowRect and UiGetSystemMetrics also speak), so its context is
+// moved to that origin; the drawing is kept to the area.
+gboolean OnDrawLogo(GtkWidget* area, cairo_t* cr, gpointer) {
+    const int width = gtk_widget_get_allocated_width(area);
+    const int height = gtk_widget_get_allocated_height(area);
+    const bool copyFits = g_logoCopy != nullptr && cairo_image_surface_get_width(g_logoCopy) == width &&
+                          cairo_image_surface_get_height(g_logoCopy) == height;
+    if (IsHeld()) {
+        if (copyFits) {
+            cairo_set_source_surface(cr, g_logoCopy, 0, 0);
+            cairo_paint(cr);
+        } else {
+            RepaintAfterHold(RepaintLogo);
+        }
+        return FALSE;
+    }
+    ForgetLogoCopy();
+    g_logoCopy = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_t* copy = cairo_create(g_logoCopy);
+    int x = 0;
+    int y = 0;
+    gtk_widget_translate_coordinates(area, g_running.widgets.window, 0, 0, &x, &y);
+    cairo_translate(copy, -x, -y);
+    SetDialogPaintTarget(copy);
+    Send(WM_PAINT, 0, 0);
+    SetDialogPaintTarget(nullptr);
+    cairo_destroy(copy);
+    cairo_set_source_surface(cr, g_logoCopy, 0, 0);
+    cairo_paint(cr);
+    return FALSE;
+}
+
+void ApplyTextColour(GtkWidget* widget, std::uint32_t colour) {
+    char css[128];
+    const char* selector = GTK_IS_TEXT_VIEW(widget) ? "textview:not(:disabled) text" : "label:not(:disabled)";
+    g_snprintf(css, sizeof css, "%s { color: #%02x%02x%02x; }", selector, colour & 0xFF, (colour >> 8) & 0xFF,
+               (colour >> 16) & 0xFF);
+    GtkCssProvider* provider = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(provider, css, -1, nullptr);
+    gtk_style_context_add_provider(gtk_widget_get_style_context(widget), GTK_STYLE_PROVIDER(provider),
+                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    g_object_unref(provider);
+}
+
+// WM_CTLCOLORSTATIC, asked once for each static control (the labels, the values and the
+// read-only hint box, in the template's order) before the dialog is first shown: the
+// logic's answer depends on the control alone, and applied before the first frame the red
+// lines never flash black. A text colour the logic sets is applied to the enabled control; a
+// disabled one keeps the desktop's grey, as Windows draws a disabled static control grey
+// whatever colour the dialog named. The brush it answers (the dialog's face colour) needs
+// nothing: GTK labels have no background of their own and show the dialog's.
+void ApplyStaticColours() {
+    static const int kStatic[] = {IDC_LABEL_FW1, IDC_LABEL_FW2, IDC_VALUE_FW1, IDC_VALUE_FW2, IDC_INFO_TEXT,
+                                  -1,            IDC_LABEL_FW3, IDC_VALUE_FW3};
+    for (const int id : kStatic) {
+        const WindowHandle control = ControlHandle(id);
+        GtkWidget* widget = WidgetOf(control);
+        if (widget == nullptr) continue;
+        const DrawContext dc = OpenPaintContext(nullptr);
+        const std::intptr_t brush = Send(WM_CTLCOLORSTATIC, static_cast<std::uintptr_t>(dc), control);
+        std::uint32_t colour = 0;
+        if (brush != 0 && PaintContextTextColour(dc, &colour)) ApplyTextColour(widget, colour);
+        ClosePaintContext(dc);
+    }
+}
+
+void Connect(const MainDialogWidgets& widgets) {
+    g_signal_connect(widgets.window, "delete-event", G_CALLBACK(OnDelete), nullptr);
+    g_signal_connect(widgets.window, "key-press-event", G_CALLBACK(OnKeyPress), nullptr);
+    g_signal_connect(widgets.logoArea, "draw", G_CALLBACK(OnDrawLogo), nullptr);
+    for (const int id : {IDCANCEL, IDC_UPDATE})
+        g_signal_connect(WidgetOf(ControlHandle(id)), "clicked", G_CALLBACK(OnClicked), nullptr);
+}
+
+void SetWidgetText(GtkWidget* widget, const std::string& text) {
+    if (GTK_IS_WINDOW(widget)) {
+        gtk_window_set_title(GTK_WINDOW(widget), text.c_str());
+    } else if (GTK_IS_LABEL(widget)) {
+        gtk_label_set_text(GTK_LABEL(widget), text.c_str());
+    } else if (GTK_IS_BUTTON(widget)) {
+        gtk_button_set_label(GTK_BUTTON(widget), text.c_str());
+    } else if (GTK_IS_FRAME(widget)) {
+        gtk_frame_set_label(GTK_FRAME(widget), text.c_str());
+    } else if (GTK_IS_TEXT_VIEW(widget)) {
+        gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget)), text.c_str(), -1);
+    }
+}
+
+// The text as GTK holds it, so that what the logic reads back is what the user sees.
+std::u16string WidgetText(GtkWidget* widget) {
+    if (GTK_IS_WINDOW(widget)) return Utf16FromUtf8(gtk_window_get_title(GTK_WINDOW(widget)));
+    if (GTK_IS_LABEL(widget)) return Utf16FromUtf8(gtk_label_get_text(GTK_LABEL(widget)));
+    if (GTK_IS_BUTTON(widget)) return Utf16FromUtf8(gtk_button_get_label(GTK_BUTTON(widget)));
+    if (GTK_IS_FRAME(widget)) return Utf16FromUtf8(gtk_frame_get_label(GTK_FRAME(widget)));
+    if (GTK_IS_TEXT_VIEW(widget)) {
+        GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget));
+        GtkTextIter start;
+        GtkTextIter end;
+        gtk_text_buffer_get_bounds(buffer, &start, &end);
+        gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, TRUE);
+        std::u16string result = Utf16FromUtf8(text);
+        g_free(text);
+        return result;
+    }
+    return std::u16string();
+}
+
+}  // namespace
+
+GtkWidget* RunningDialog() { return g_running.widgets.window; }
+
+// GTK was initialised by main() before the logic ran (it has to report a missing display,
+// which this function cannot); every widget class, the progress bar's among them, is there.
+void UiInitCommonControls() {}
+
+// DialogBoxParamW: create the dialog from the template, send WM_INITDIALOG, show it with the
+// focus on the first tab stop ("Beenden") and run its loop until UiEndDialog. A dialog ended
+// during WM_INITDIALOG is never shown.
+std::intptr_t UiRunDialog(ModuleHandle, std::uint16_t templateId) {
+    if (templateId != IDD_MAIN || g_running.widgets.window != nullptr) return -1;
+    g_running = {BuildMainDialog(), nullptr, false, 0};
+    Connect(g_running.widgets);
+    // Every control of the template is visible (WS_VISIBLE) before the logic hides any.
+    gtk_widget_show_all(gtk_bin_get_child(GTK_BIN(g_running.widgets.window)));
+    const std::intptr_t focusFirst = Send(WM_INITDIALOG, 0, 0);
+    if (!g_running.ended) {
+        ApplyStaticColours();
+        if (focusFirst != 0) gtk_widget_grab_focus(WidgetOf(ControlHandle(IDCANCEL)));
+        gtk_window_present(GTK_WINDOW(g_running.widgets.window));
+        g_running.loop = g_main_loop_new(nullptr, FALSE);
+        g_main_loop_run(g_running.loop);
+        g_main_loop_unref(g_running.loop);
+    }
+    gtk_widget_destroy(g_running.widgets.window);
+    ForgetLogoCopy();
+    const std::intptr_t result = g_running.result;
+    g_running = RunningState{};
+    return result;
+}
+
+// The loop ends once the current event has been handled.
+void UiEndDialog(WindowHandle dialog, std::intptr_t result) {
+    if (WidgetOf(dialog, WindowKind::Dialog) == nullptr || g_running.ended) return;
+    g_running.ended = true;
+    g_running.result = result;
+    if (g_running.loop != nullptr) g_main_loop_quit(g_running.loop);
+}
+
+WindowHandle UiGetControl(WindowHandle dialog, int controlId) {
+    return WidgetOf(dialog, WindowKind::Dialog) == nullptr ? 0 : ControlHandle(controlId);
+}
+
+void UiSetControlText(WindowHandle dialog, int controlId, const char16_t* text) {
+    UiSetWindowText(UiGetControl(dialog, controlId), text);
+}
+
+void UiSetWindowText(WindowHandle window, const char16_t* text) {
+    if (GtkWidget* widget = WidgetOf(window)) SetWidgetText(widget, Utf8FromUtf16(text));
+}
+
+void UiSendSetText(WindowHandle window, const char16_t* text) { UiSetWindowText(window, text); }
+
+int UiGetWindowTextLength(WindowHandle window) {
+    GtkWidget* widget = WidgetOf(window);
+    return widget == nullptr ? 0 : static_cast<int>(WidgetText(widget).size());
+}
+
+int UiGetWindowText(WindowHandle window, char16_t* buffer, int capacity) {
+    GtkWidget* widget = WidgetOf(window);
+    return CopyText(widget == nullptr ? std::u16string() : WidgetText(widget), buffer, capacity);
+}
+
+void UiEnableWindow(WindowHandle window, bool enable) {
+    if (GtkWidget* widget = WidgetOf(window)) gtk_widget_set_sensitive(widget, enable ? TRUE : FALSE);
+}
+
+// SW_SHOW shows a control; a top-level window is also raised and activated, which the desktop
+// may refuse (focus-stealing prevention, Wayland): gtk_window_present asks, it cannot insist.
+void UiShowWindow(WindowHandle window, int command) {
+    GtkWidget* widget = WidgetOf(window);
+    if (widget == nullptr) return;
+    if (command == SW_HIDE) {
+        gtk_widget_hide(widget);
+    } else if (GTK_IS_WINDOW(widget)) {
+        gtk_window_present(GTK_WINDOW(widget));
+    } else {
+        gtk_widget_show(widget);
+    }
+}
+
+// LoadIconW(IDI_APP): the embedded icon file; gdk-pixbuf's ICO loader takes its largest image
+// and the desktop scales it. Without it the window keeps the desktop's default icon.
+void UiSetDialogIcon(WindowHandle dialog, ModuleHandle, std::uint16_t iconId) {
+    GtkWidget* window = WidgetOf(dialog, WindowKind::Dialog);
+    if (window == nullptr || iconId != IDI_APP) return;
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("ico", nullptr);
+    if (loader == nullptr) return;
+    const bool written = gdk_pixbuf_loader_write(loader, APP_ICO, APP_ICO_SIZE, nullptr) != FALSE;
+    const bool closed = gdk_pixbuf_loader_close(loader, nullptr) != FALSE;
+    GdkPixbuf* icon = written && closed ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+    if (icon != nullptr) gtk_window_set_icon(GTK_WINDOW(window), icon);
+    g_object_unref(loader);
+}

@@ -1,0 +1,16 @@
+// The main dialog of template IDD_MAIN (resources/app.rc), built from GTK containers.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include "platform/window.h"
+
+struct MainDialogWidgets {
+    WindowHandle dialog;
+    GtkWidget* window;
+    GtkWidget* logoArea;  // the empty space right of the version group, where the logo goes
+};
+
+// Creates the window and its eleven controls, with the template's ids, texts and states, each
+// registered in the handle table and named by its id for accessibility. Nothing is shown yet.
+MainDialogWidgets BuildMainDialog();

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Builds the Debian package of the Linux programs with CPack and checks it: the files it must
+# hold, the icons' sizes, the dependencies dpkg-shlibdeps found, the desktop entry, and lintian,
+# which must report no error. The package is left in build/package/.
+#
+#   bash scripts/package-linux.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+echo "== building the Linux programs"
+cmake --preset linux >/dev/null
+targets=(veltabox-updater-demo veltabox_package_files)
+# The real program is built once the hidraw half is in the tree; then the package must hold it.
+with_program=0
+if [ -f platform/linux/linux_hid.cpp ]; then
+  with_program=1
+  targets+=(veltabox-updater)
+fi
+cmake --build --preset linux -j"$(nproc)" --target "${targets[@]}"
+
+echo "== packaging"
+rm -rf build/package
+(cd build/linux && cpack -G DEB -B "$root/build/package" >"$root/build/package.log" 2>&1) || { cat build/package.log; exit 1; }
+deb=$(ls build/package/veltabox-updater_*_amd64.deb)
+echo "   $deb: $(stat -c %s "$deb") bytes"
+
+passes=0
+failures=0
+pass() { echo "PASS $*"; passes=$((passes + 1)); }
+fail() { echo "FAIL $*"; failures=$((failures + 1)); }
+
+contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
+required=(
+  ./usr/bin/veltabox-updater-demo
+  ./usr/lib/udev/rules.d/70-veltabox.rules
+  ./usr/share/applications/veltabox-updater.desktop
+  ./usr/share/icons/hicolor/16x16/apps/veltabox-updater.png
+  ./usr/share/icons/hicolor/32x32/apps/veltabox-updater.png
+  ./usr/share/icons/hicolor/48x48/apps/veltabox-updater.png
+  ./usr/share/doc/veltabox-updater/copyright
+  ./usr/share/doc/veltabox-updater/changelog.Debian.gz
+  ./usr/share/man/man1/veltabox-updater.1.gz
+)
+if [ "$with_program" = 1 ]; then
+  required+=(./usr/bin/veltabox-updater)
+else
+  echo "NOTE platform/linux/linux_hid.cpp is not in this tree: the package lacks /usr/bin/veltabox-updater"
+fi
+for path in "${required[@]}"; do
+  grep -qxF "$path" <<<"$contents" && pass "holds $path" || fail "does not hold $path"
+done
+
+unpacked=$(mktemp -d)
+trap 'rm -rf "$unpacked"' EXIT
+dpkg-deb -x "$deb" "$unpacked"
+for size in 16 32 48; do
+  got=$(identify -format '%wx%h' "$unpacked/usr/share/icons/hicolor/${size}x${size}/apps/veltabox-updater.png" 2>/dev/null || true)
+  [ "$got" = "${size}x${size}" ] && pass "icon ${size}x${size}" || fail "icon ${size}x${size} is '$got'"
+done
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "   Depends: $depends"
+for library in libgtk-3-0 libudev1 libc6; do
+  grep -q "$library" <<<"$depends" && pass "depends on $library" || fail "no dependency on $library"
+done
+if desktop-file-validate "$unpacked/usr/share/applications/veltabox-updater.desktop"; then
+  pass "desktop entry is valid"
+else
+  fail "desktop entry does not validate"
+fi
+
+echo "== lintian"
+set +e
+lintian --fail-on error "$deb" >"$unpacked/lintian.log" 2>&1
+status=$?
+set -e
+sed 's/^/   /' "$unpacked/lintian.log"
+[ "$status" -eq 0 ] && pass "lintian reports no error" || fail "lintian reports errors (exit code $status)"
+
+echo "package-linux: $passes passed, $failures failed"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,547 @@
+#!/usr/bin/python3
+"""The Linux programs end to end, as a person meets them: on a screen of their own (Xvfb), read
+and pressed through their accessibility tree (AT-SPI, the way a screen reader sees them), with
+their exit code checked at the end.
+
+    python3 tests/linux/ui_e2e.py [--build DIR] [--scenario NAME ...] [--screenshot FILE]
+
+Each check prints "PASS scenario/check" or "FAIL scenario/check: why"; a scenario whose program or
+box cannot be had here prints "SKIP scenario: why". The last line is "N passed, M failed, K
+skipped", and the exit code is 0 only when nothing failed.
+
+The script starts what a desktop session would have: Xvfb, a window manager (Openbox: title
+bars, close boxes, focus and stacking, as users have them), a session bus and the accessibility
+bus, and a system bus of its own with a stand-in for systemd-logind (python-dbusmock's logind
+template), so that the inhibitor the update takes is seen, and the machine's is never touched.
+A scenario is a function that takes a Run; the
+demo's scenarios need only the demo, those of the real program need it and the box emulator
+(tests/emulated_box/box_emulator), which serves emulated hidraw nodes through umockdev: the
+program then runs under umockdev's preload and sees only the emulated boxes.
+"""
+import argparse
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+TITLE = "SORVANTIK VELTABOX Firmware Updater 1.11"
+# The whole update's floor: 115 erased pages at 40 ms, 3 steps and 1311 blocks at 20 ms.
+FLOOR_S = 30.88
+PRELOAD = "libumockdev-preload.so.0"
+
+# Template ids of the dialog's controls (resources/resource_ids.h), which the program gives its
+# controls as accessible ids.
+IDCANCEL, IDC_UPDATE, IDC_LABEL_FW2, IDC_INFO_TEXT = "2", "1002", "1005", "40004"
+IDC_LABEL_FW1, IDC_LABEL_FW3, IDC_VALUE_FW1, IDC_VALUE_FW2, IDC_VALUE_FW3 = "40010", "40011", "40013", "40014", "40015"
+
+
+def log(text=""):
+    print(text, flush=True)
+
+
+def catalogue():
+    """The texts as the program carries them, from the one file they are made from."""
+    texts = {}
+    source = open(os.path.join(ROOT, "resources/messages.def"), encoding="utf-8").read()
+    for number, text in re.findall(r'MESSAGE\((\d+),\s*"((?:[^"\\]|\\.)*)"\)', source):
+        texts[int(number)] = text.replace("\\r", "\r").replace("\\n", "\n").replace('\\"', '"')
+    return texts
+
+
+MESSAGES = catalogue()
+
+
+def hint_with_instructions(number):
+    return MESSAGES[number] + "\r\n\r\n" + MESSAGES[40001]
+
+
+class Desktop:
+    """Xvfb, a session bus and the accessibility bus, for as long as the tests run."""
+
+    def __init__(self, work):
+        self.processes = []
+        try:
+            self._start(work)
+        except BaseException:
+            self.stop()
+            raise
+
+    def _start(self, work):
+        self.display = self._xvfb(work)
+        os.environ["DISPLAY"] = self.display
+        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"], stdout=subprocess.PIPE,
+                               stderr=open(os.path.join(work, "dbus.log"), "w"),
+                               text=True)
+        self.processes.append(bus)
+        os.environ["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
+        self.processes.append(subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
+                                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        system_bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                                      stdout=subprocess.PIPE, stderr=open(os.path.join(work, "dbus-system.log"), "w"),
+                                      text=True)
+        self.processes.append(system_bus)
+        os.environ["DBUS_SYSTEM_BUS_ADDRESS"] = system_bus.stdout.readline().strip()
+        self.processes.append(subprocess.Popen([sys.executable, "-m", "dbusmock", "--system", "--template", "logind"],
+                                               stdout=subprocess.DEVNULL,
+                                               stderr=open(os.path.join(work, "logind.log"), "w")))
+        # GSettings in memory: no dconf to start, nothing written to the user's settings; the
+        # window manager's files in the work directory.
+        os.environ.update(GSETTINGS_BACKEND="memory", LANG="C.UTF-8", XDG_CONFIG_HOME=os.path.join(work, "config"),
+                          XDG_CACHE_HOME=os.path.join(work, "cache"))
+        for name in ("WAYLAND_DISPLAY", "NO_AT_BRIDGE", "GTK_CSD"):
+            os.environ.pop(name, None)
+        self.processes.append(subprocess.Popen(["openbox", "--sm-disable"], stdout=subprocess.DEVNULL,
+                                               stderr=open(os.path.join(work, "openbox.log"), "w")))
+        for _ in range(200):
+            if logind_ready() and subprocess.run(["wmctrl", "-m"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0:
+                break
+            time.sleep(0.1)
+        else:
+            sys.exit("the window manager or logind's stand-in did not start: " +
+                     open(os.path.join(work, "openbox.log")).read() + open(os.path.join(work, "logind.log")).read())
+
+    def _xvfb(self, work):
+        for number in range(97, 141):
+            if os.path.exists("/tmp/.X%d-lock" % number) or os.path.exists("/tmp/.X11-unix/X%d" % number):
+                continue
+            xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                    stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "xvfb.log"), "w"))
+            for _ in range(100):
+                if os.path.exists("/tmp/.X11-unix/X%d" % number):
+                    self.processes.append(xvfb)
+                    log("== Xvfb on :%d" % number)
+                    return ":%d" % number
+                if xvfb.poll() is not None:
+                    break
+                time.sleep(0.1)
+            xvfb.kill()
+            xvfb.wait()
+        sys.exit("no Xvfb display could be started")
+
+    def stop(self):
+        for process in reversed(self.processes):
+            process.terminate()
+            try:
+                process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+
+
+def inhibitors():
+    """What the stand-in logind holds: (what, who, why, mode) for each open inhibitor."""
+    import dbus
+    bus = dbus.bus.BusConnection(os.environ["DBUS_SYSTEM_BUS_ADDRESS"])
+    try:
+        manager = bus.get_object("org.freedesktop.login1", "/org/freedesktop/login1")
+        listed = manager.ListInhibitors(dbus_interface="org.freedesktop.login1.Manager")
+        return [tuple(str(field) for field in entry[:4]) for entry in listed]
+    finally:
+        bus.close()
+
+
+def logind_ready():
+    try:
+        inhibitors()
+        return True
+    except Exception:  # not on the bus yet
+        return False
+
+
+class Emulator:
+    """The box emulator: emulated hidraw nodes under a umockdev testbed, driven over a loopback
+    line protocol ("box NAME [mode=app] ...", "plug NAME", "unplug NAME", "state NAME")."""
+
+    def __init__(self, binary, work):
+        port_file = os.path.join(work, "emulator.port")
+        env = dict(os.environ, LD_PRELOAD=PRELOAD)
+        env.pop("UMOCKDEV_DIR", None)
+        self.process = subprocess.Popen([binary, "--image", os.path.join(ROOT, "resources/firmware.bin"), "--port-file",
+                                         port_file], stdout=subprocess.PIPE, text=True, env=env,
+                                        stderr=open(os.path.join(work, "emulator.log"), "a"))
+        line = self.process.stdout.readline().strip()
+        if not line.startswith("UMOCKDEV_DIR="):
+            raise RuntimeError("the box emulator did not start: " + line)
+        self.testbed = line.split("=", 1)[1]
+        for _ in range(100):
+            if os.path.exists(port_file) and open(port_file).read().strip():
+                break
+            time.sleep(0.05)
+        self.link = socket.create_connection(("127.0.0.1", int(open(port_file).read())), timeout=10)
+        self.replies = self.link.makefile("r")
+
+    def ask(self, command):
+        self.link.sendall((command + "\n").encode())
+        reply = self.replies.readline().strip()
+        if not reply.startswith("ok"):
+            raise RuntimeError("%s: %s" % (command, reply))
+        return reply
+
+    def stop(self):
+        try:
+            self.ask("quit")
+            self.process.wait(timeout=10)
+        except (OSError, RuntimeError, subprocess.TimeoutExpired):
+            self.process.kill()
+            self.process.wait()
+        shutil.rmtree(self.testbed, ignore_errors=True)
+
+
+class Failed(Exception):
+    pass
+
+
+class Run:
+    """One program run: starts it, finds its dialog in the accessibility tree, reads and presses
+    its controls, and records every check."""
+
+    def __init__(self, suite, scenario, program, env=None):
+        import pyatspi
+        self.pyatspi = pyatspi
+        self.suite, self.scenario, self.name = suite, scenario, os.path.basename(program)
+        self.output = open(os.path.join(suite.work, scenario + ".log"), "w")
+        self.process = subprocess.Popen([program], env=env or dict(os.environ), stdout=self.output,
+                                        stderr=subprocess.STDOUT)
+        self.dialog = self.wait_for(lambda: self._window(TITLE), 20, "the dialog appears")
+
+    # -- the accessibility tree. A busy program (the update takes no events for up to 5 s while
+    # it erases) does not answer, so every read is retried until its deadline.
+    def _app(self):
+        desktop = self.pyatspi.Registry.getDesktop(0)
+        for app in desktop:
+            if app is not None and app.name == self.name and app.get_process_id() == self.process.pid:
+                return app
+        return None
+
+    def _window(self, title):
+        app = self._app()
+        if app is None:
+            return None
+        for window in app:
+            if window is not None and window.name == title and window.getState().contains(self.pyatspi.STATE_SHOWING):
+                return window
+        return None
+
+    def wait_for(self, probe, seconds, what):
+        deadline = time.time() + seconds
+        last = None
+        while time.time() < deadline:
+            try:
+                value = probe()
+                if value:
+                    return value
+            except Exception as error:  # the program is busy or a node went away: ask again
+                last = error
+            if self.process.poll() is not None:
+                raise Failed("%s: the program ended with exit code %s" % (what, self.process.returncode))
+            time.sleep(0.1)
+        raise Failed("%s: not within %d s%s" % (what, seconds, " (%s)" % last if last else ""))
+
+    def control(self, control_id):
+        found = self.pyatspi.findDescendant(self.dialog, lambda node: node is not None and node.accessibleId == control_id)
+        if found is None:
+            raise Failed("no control with id %s" % control_id)
+        return found
+
+    def text(self, control_id):
+        node = self.control(control_id)
+        if control_id == IDC_INFO_TEXT:
+            text = node.queryText()
+            return text.getText(0, text.characterCount)
+        return node.name
+
+    def enabled(self, control_id):
+        return self.control(control_id).getState().contains(self.pyatspi.STATE_SENSITIVE)
+
+    def showing(self, control_id):
+        return self.control(control_id).getState().contains(self.pyatspi.STATE_SHOWING)
+
+    def press(self, control_id):
+        self.control(control_id).queryAction().doAction(0)
+
+    def key(self, keysym):
+        self.pyatspi.Registry.generateKeyboardEvent(keysym, None, self.pyatspi.KEY_SYM)
+
+    # -- checks
+    def check(self, name, condition, why=""):
+        self.suite.record(self.scenario + "/" + name, bool(condition), why)
+
+    def check_equal(self, name, actual, expected):
+        self.check(name, actual == expected, "got %r, expected %r" % (actual, expected))
+
+    def check_within(self, name, seconds, probe):
+        try:
+            self.wait_for(probe, seconds, name)
+            self.check(name, True)
+        except Failed as error:
+            self.check(name, False, str(error))
+
+    def exit_code(self, seconds=10):
+        try:
+            return self.process.wait(timeout=seconds)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+            self.suite.info("%s was still running and has been ended" % self.name)
+        self.output.close()
+
+
+# -- scenarios ----------------------------------------------------------------------------------
+
+def check_ready(run, firmware):
+    run.check_within("hint is the ready text 40000", 5, lambda: run.text(IDC_INFO_TEXT) == MESSAGES[40000])
+    run.check("'Update' is enabled", run.enabled(IDC_UPDATE))
+    run.check("'Beenden' is enabled", run.enabled(IDCANCEL))
+    run.check_equal("first label reads \"Bootloader\"", run.text(IDC_LABEL_FW1), "Bootloader")
+    run.check_equal("model label reads \"VELTABOX\"", run.text(IDC_LABEL_FW2), "VELTABOX")
+    run.check_equal("bootloader version", run.text(IDC_VALUE_FW1), "1.2")
+    run.check_equal("firmware version", run.text(IDC_VALUE_FW2), firmware)
+    run.check("third version line is hidden", not run.showing(IDC_LABEL_FW3) and not run.showing(IDC_VALUE_FW3))
+    run.check_equal("group is titled", run.control("40007").name, "Installierte Firmware Versionen")
+
+
+def press_cancel_and_expect_exit(run, how, action):
+    action()
+    code = run.exit_code()
+    run.check("%s ends the program with exit code 0" % how, code == 0,
+              "still running" if code is None else "exit code %s" % code)
+
+
+def demo_ready(suite, programs):
+    run = suite.start("demo-ready", programs["demo"])
+    check_ready(run, "1.10")
+    press_cancel_and_expect_exit(run, "'Beenden'", lambda: run.press(IDCANCEL))
+
+
+def demo_update(suite, programs):
+    run = suite.start("demo-update", programs["demo"])
+    check_ready(run, "1.10")
+    run.press(IDC_UPDATE)
+    clicked = time.time()
+    title = MESSAGES[40029]
+    progress = None
+    try:
+        progress = run.wait_for(lambda: run._window(title), 10, "the progress window appears")
+        run.check("progress window appears, titled %r" % title, True)
+    except Failed as error:
+        run.check("progress window appears, titled %r" % title, False, str(error))
+    if progress is not None:
+        bar = run.pyatspi.findDescendant(progress, lambda node: node is not None and
+                                         node.getRole() == run.pyatspi.ROLE_PROGRESS_BAR)
+        run.check("progress window holds a progress bar", bar is not None)
+        if bar is not None:
+            # The bar moves while the update takes no events: each position is shown at once.
+            first = run.wait_for(lambda: bar.queryValue().currentValue > 0.05 and bar.queryValue().currentValue, 15,
+                                 "the bar moves")
+            later = run.wait_for(lambda: bar.queryValue().currentValue > first + 0.1 and bar.queryValue().currentValue,
+                                 15, "the bar moves on")
+            run.check("the bar advances during the transfer", later > first, "%s then %s" % (first, later))
+            run.check_equal("sleep and shutdown are held off while the firmware is written", inhibitors(),
+                            [("sleep:shutdown", "VELTABOX Firmware Updater", title, "block")])
+            if suite.screenshot:
+                run.wait_for(lambda: bar.queryValue().currentValue >= 0.4, 15, "the bar reaches 40 %")
+                suite.take_screenshot(run)
+    run.check_within("hint is the success text 40032", 60, lambda: run.text(IDC_INFO_TEXT) == MESSAGES[40032])
+    took = time.time() - clicked
+    suite.info("update from the click to the success text: %.2f s, %.3f of the %.2f s floor" % (took, took / FLOOR_S, FLOOR_S))
+    run.check("update took no more than 1.05 of the floor", took <= FLOOR_S * 1.05, "%.2f s" % took)
+    run.check_within("progress window is gone", 5, lambda: run._window(title) is None)
+    run.check_within("the inhibitor is released after the update", 5, lambda: inhibitors() == [])
+    run.check("'Update' is disabled after success", not run.enabled(IDC_UPDATE))
+    run.check_equal("firmware version is the image's", run.text(IDC_VALUE_FW2), "1.11")
+    press_cancel_and_expect_exit(run, "'Beenden'", lambda: run.press(IDCANCEL))
+
+
+def demo_escape(suite, programs):
+    run = suite.start("demo-escape", programs["demo"])
+    run.check_within("dialog is ready", 5, lambda: run.enabled(IDC_UPDATE))
+    run.check_within("dialog has the keyboard focus", 5,
+                     lambda: run.dialog.getState().contains(run.pyatspi.STATE_ACTIVE))
+    press_cancel_and_expect_exit(run, "Escape", lambda: run.key(0xFF1B))
+
+
+def demo_close_box(suite, programs):
+    run = suite.start("demo-close-box", programs["demo"])
+    run.check_within("dialog is ready", 5, lambda: run.enabled(IDC_UPDATE))
+    # The window manager's close request (WM_DELETE_WINDOW), which is what its close box sends.
+    press_cancel_and_expect_exit(run, "the close box", lambda: subprocess.run(["wmctrl", "-F", "-c", TITLE], check=True))
+
+
+# The real program against emulated boxes. Each one needs the program (built once the hidraw
+# half is in the tree) and the box emulator.
+
+def program_no_box(suite, programs):
+    run = suite.start("program-no-box", programs["program"], suite.emulated_env())
+    run.check_within("hint is the no-box text", 10, lambda: run.text(IDC_INFO_TEXT) == hint_with_instructions(40017))
+    run.check("'Update' is disabled", not run.enabled(IDC_UPDATE))
+    run.check_equal("versions read 0.0.0", run.text(IDC_VALUE_FW1), "0.0.0")
+    press_cancel_and_expect_exit(run, "Escape", lambda: run.key(0xFF1B))
+
+
+def program_removal(suite, programs):
+    suite.emulator.ask("box removal")
+    suite.emulator.ask("plug removal")
+    run = suite.start("program-removal", programs["program"], suite.emulated_env())
+    check_ready(run, "1.10")
+    suite.emulator.ask("unplug removal")
+    run.check_within("hint is the removal text 40020", 10, lambda: run.text(IDC_INFO_TEXT) == hint_with_instructions(40020))
+    run.check("'Update' is disabled", not run.enabled(IDC_UPDATE))
+    run.check_equal("firmware version reads 0.0.0", run.text(IDC_VALUE_FW2), "0.0.0")
+    press_cancel_and_expect_exit(run, "'Beenden'", lambda: run.press(IDCANCEL))
+
+
+def program_wrong_mode(suite, programs):
+    run = suite.start("program-wrong-mode", programs["program"], suite.emulated_env())
+    run.check_within("hint is the no-box text", 10, lambda: run.text(IDC_INFO_TEXT) == hint_with_instructions(40017))
+    suite.emulator.ask("box wrong mode=app")
+    suite.emulator.ask("plug wrong")
+    run.check_within("hint is the wrong-mode text 40015", 10,
+                     lambda: run.text(IDC_INFO_TEXT) == hint_with_instructions(40015))
+    run.check("'Update' is disabled", not run.enabled(IDC_UPDATE))
+    press_cancel_and_expect_exit(run, "'Beenden'", lambda: run.press(IDCANCEL))
+
+
+def program_failure_box(suite, programs):
+    # The 200th report fails: the unlock, 115 erases and the address went through, and so did
+    # 82 blocks.
+    suite.emulator.ask("box failing fail-write=200")
+    suite.emulator.ask("plug failing")
+    run = suite.start("program-failure-box", programs["program"], suite.emulated_env())
+    check_ready(run, "1.10")
+    run.press(IDC_UPDATE)
+    box = run.wait_for(lambda: run._window(MESSAGES[40002]), 30, "the failure box appears")
+    text = " ".join(node.name for node in run.pyatspi.findAllDescendants(box, lambda node: node is not None and
+                                                                          node.getRole() == run.pyatspi.ROLE_LABEL))
+    run.check("failure box names the failed block", MESSAGES[40009] in text, text)
+    run.check("failure box carries the code line", re.search(r"Fehlercode 0xfffffffe-0x[0-9a-f]{8}", text), text)
+    ok = run.pyatspi.findDescendant(box, lambda node: node is not None and node.getRole() == run.pyatspi.ROLE_PUSH_BUTTON)
+    ok.queryAction().doAction(0)
+    run.check_within("hint asks to try again (40030)", 10, lambda: run.text(IDC_INFO_TEXT) == MESSAGES[40030])
+    run.check("'Update' is disabled", not run.enabled(IDC_UPDATE))
+    press_cancel_and_expect_exit(run, "'Beenden'", lambda: run.press(IDCANCEL))
+
+
+SCENARIOS = [
+    ("demo-ready", ("demo",), demo_ready),
+    ("demo-update", ("demo",), demo_update),
+    ("demo-escape", ("demo",), demo_escape),
+    ("demo-close-box", ("demo",), demo_close_box),
+    ("program-no-box", ("program", "emulator"), program_no_box),
+    ("program-removal", ("program", "emulator"), program_removal),
+    ("program-wrong-mode", ("program", "emulator"), program_wrong_mode),
+    ("program-failure-box", ("program", "emulator"), program_failure_box),
+]
+
+
+class Suite:
+    def __init__(self, work, build, screenshot):
+        self.work, self.build, self.screenshot = work, build, screenshot
+        self.passed = self.failed = self.skipped = 0
+        self.runs = []
+        self.emulator = None
+
+    def record(self, name, ok, why):
+        if ok:
+            self.passed += 1
+            log("PASS " + name)
+        else:
+            self.failed += 1
+            log("FAIL %s: %s" % (name, why))
+
+    def info(self, text):
+        log("INFO " + text)
+
+    def start(self, scenario, program, env=None):
+        run = Run(self, scenario, program, env)
+        self.runs.append(run)
+        return run
+
+    def emulated_env(self):
+        """The program sees the emulator's hidraw nodes and uevents, and nothing of the machine's."""
+        return dict(os.environ, LD_PRELOAD=PRELOAD, UMOCKDEV_DIR=self.emulator.testbed)
+
+    def take_screenshot(self, run):
+        """The dialog with the window manager's frame, from the screen as it is."""
+        window = next(line.split()[0] for line in subprocess.run(["wmctrl", "-l"], capture_output=True, text=True,
+                                                                 check=True).stdout.splitlines() if line.endswith(TITLE))
+        info = subprocess.run(["xwininfo", "-id", window], capture_output=True, text=True, check=True).stdout
+        field = lambda name: int(re.search(name + r":\s+(-?\d+)", info).group(1))
+        extents = subprocess.run(["xprop", "-id", window, "_NET_FRAME_EXTENTS"], capture_output=True, text=True).stdout
+        left, right, top, bottom = [int(n) for n in re.findall(r"\d+", extents.split("=", 1)[-1])[:4]] or [0, 0, 0, 0]
+        crop = "%dx%d+%d+%d" % (field("Width") + left + right, field("Height") + top + bottom,
+                                field("Absolute upper-left X") - left, field("Absolute upper-left Y") - top)
+        subprocess.run(["import", "-display", os.environ["DISPLAY"], "-window", "root", "-crop", crop, "+repage", "-strip",
+                        self.screenshot], check=True)
+        self.info("saved " + self.screenshot)
+
+    def run(self, name, needs, scenario, programs):
+        missing = [need for need in needs if not programs.get(need)]
+        if missing:
+            self.skipped += 1
+            log("SKIP %s: %s" % (name, ", ".join(programs.get("why-" + need, need + " missing") for need in missing)))
+            return
+        log("== " + name)
+        started = time.time()
+        try:
+            if "emulator" in needs:
+                self.emulator = Emulator(programs["emulator"], self.work)
+            scenario(self, programs)
+        except Failed as error:
+            self.record(name, False, str(error))
+        except Exception as error:  # a broken scenario fails, it does not stop the others
+            self.record(name, False, "%s: %s" % (type(error).__name__, error))
+        finally:
+            for run in self.runs:
+                run.stop()
+            self.runs = []
+            if self.emulator is not None:
+                self.emulator.stop()
+                self.emulator = None
+        log("   %.1f s" % (time.time() - started))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--build", default=os.path.join(ROOT, "build/linux"))
+    parser.add_argument("--scenario", action="append", help="run only these (repeatable)")
+    parser.add_argument("--screenshot", help="save the dialog during the demo's update as this PNG")
+    args = parser.parse_args()
+    programs = {}
+    for need, path, why in (("demo", "veltabox-updater-demo", "the demo is not built"),
+                            ("program", "veltabox-updater", "veltabox-updater is not built (no hidraw half in this tree)"),
+                            ("emulator", "tests/emulated_box/box_emulator", "the box emulator is not built")):
+        full = os.path.join(args.build, path)
+        programs[need] = full if os.access(full, os.X_OK) else None
+        programs["why-" + need] = why
+    selected = [s for s in SCENARIOS if not args.scenario or s[0] in args.scenario]
+    if args.screenshot:
+        args.screenshot = os.path.abspath(args.screenshot)
+    work = tempfile.mkdtemp(prefix="linux-e2e.")
+    desktop = Desktop(work)
+    suite = Suite(work, args.build, args.screenshot)
+    started = time.time()
+    try:
+        for name, needs, scenario in selected:
+            suite.run(name, needs, scenario, programs)
+    finally:
+        desktop.stop()
+        if suite.failed:
+            log("INFO the programs' output is kept in " + work)
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+    log("INFO %.0f s in all" % (time.time() - started))
+    log("linux-e2e: %d passed, %d failed, %d skipped" % (suite.passed, suite.failed, suite.skipped))
+    return 1 if suite.failed or not suite.passed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
