@@ -63,6 +63,7 @@ struct Device {
 
     int lateAnswers = 0;
     int unpacedAnswers = 0;
+    int requests = 0;
 };
 
 // How the Wine front door makes the program's HidD_GetInputReport return the current answer.
@@ -190,6 +191,7 @@ gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slotP
     std::lock_guard<std::mutex> hold(g_lock);
     const int slot = GPOINTER_TO_INT(slotPointer);
     Device& device = At(slot);
+    ++device.requests;
     UMockdevIoctlData* data = umockdev_ioctl_client_get_arg(client);
     const auto length = static_cast<long>(data->data_len);
     if (device.pacer && device.plugged && !g_pacing.answerStored) {
@@ -226,6 +228,7 @@ gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slotP
 gboolean OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slotPointer) {
     std::lock_guard<std::mutex> hold(g_lock);
     Device& device = At(GPOINTER_TO_INT(slotPointer));
+    ++device.requests;
     UMockdevIoctlData* data = umockdev_ioctl_client_get_arg(client);
     if (!device.plugged) {
         umockdev_ioctl_client_complete(client, -1, ENODEV);
@@ -275,6 +278,7 @@ void AnswerString(UMockdevIoctlClient* client, const std::string& text, std::siz
 gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slotPointer) {
     std::lock_guard<std::mutex> hold(g_lock);
     Device& device = At(GPOINTER_TO_INT(slotPointer));
+    ++device.requests;
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     const std::size_t size = _IOC_SIZE(request);
     if (!device.plugged) {
@@ -388,7 +392,8 @@ std::string DeviceRecords(const Device& device, unsigned port, unsigned node, st
            "\nE: HID_NAME=" + name + "\nE: HID_PHYS=usb-0000:00:14.0-" + std::to_string(port) +
            "/input0\nE: HID_UNIQ=" + device.serial + "\n\n"
            "P: " + raw + "\nN: hidraw" + std::to_string(node) + "\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/hidraw" +
-           std::to_string(node) + "\nA: dev=" + std::to_string(HIDRAW_MAJOR) + ":" + std::to_string(node) + "\n";
+           std::to_string(node) + "\nE: MAJOR=" + std::to_string(HIDRAW_MAJOR) + "\nE: MINOR=" + std::to_string(node) +
+           "\nA: dev=" + std::to_string(HIDRAW_MAJOR) + ":" + std::to_string(node) + "\n";
 }
 
 int AddSlot(Device device) {
@@ -477,6 +482,18 @@ int AddOtherDeviceSlot(std::uint16_t vendorId, std::uint16_t productId, const st
 int BoxOf(int slot) {
     std::lock_guard<std::mutex> hold(g_lock);
     return At(slot).box;
+}
+
+bool SetReportDescriptor(int slot, std::vector<std::uint8_t> descriptor) {
+    if (descriptor.size() > HID_MAX_DESCRIPTOR_SIZE) return false;
+    std::lock_guard<std::mutex> hold(g_lock);
+    At(slot).descriptor = std::move(descriptor);
+    return true;
+}
+
+int RequestsServed(int slot) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    return At(slot).requests;
 }
 
 std::string Plug(int slot) {

@@ -49,6 +49,13 @@ int AddBoxSlot(const sim::Box& box, const std::string& serial);
 int AddOtherDeviceSlot(std::uint16_t vendorId, std::uint16_t productId, const std::string& serial);
 // The simulated box behind a slot, -1 for another device.
 int BoxOf(int slot);
+// Replaces the report descriptor the slot's device declares from its next plug on (a box keeps
+// its report lengths in the model, which checks every report against them). False for one
+// longer than a hidraw node can hand out.
+bool SetReportDescriptor(int slot, std::vector<std::uint8_t> descriptor);
+// Every read, write and ioctl the slot's device has served, on all its nodes so far: a device
+// the program never looked at has served none.
+int RequestsServed(int slot);
 
 // Plugs the slot's device in: sysfs entries, the node and the "add" uevents. Returns the node.
 std::string Plug(int slot);
