@@ -1,0 +1,152 @@
+// The enumeration half of platform/hid.h on libudev: the list of present HID interfaces is the
+// hidraw nodes that udev knows when the list is made.
+//
+// The order is the nodes' device numbers (major, then minor). The kernel gives each hidraw node
+// the lowest free minor, which is also the number in its name, so the order is the one in which
+// the devices were attached where nothing was pulled out in between, and it stays the same from
+// one search to the next. udev's own order (by sysfs path) and the order of the names would put
+// /dev/hidraw10 before /dev/hidraw2.
+#include "platform/hid.h"
+
+#include <libudev.h>
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/linux/linux_hid_path.h"
+
+namespace {
+
+struct Node {
+    dev_t number;
+    std::u16string path;
+};
+
+// Lists are indices into this table, so that a stale or foreign value is caught instead of
+// trusted. A search holds one list at a time; a few more slots spare a caller that is late
+// releasing one.
+constexpr std::size_t LIST_SLOTS = 4;
+constexpr InterfaceList FIRST_LIST = 0x40;
+
+struct ListSlot {
+    bool used;
+    std::vector<std::u16string> paths;
+};
+ListSlot g_lists[LIST_SLOTS];
+
+// The detail record: its own size as a 32-bit word, then the zero-terminated UTF-16 path.
+constexpr std::uint32_t DETAIL_PATH_OFFSET = 4;
+
+ListSlot* SlotOf(InterfaceList list) {
+    if (list < FIRST_LIST || list >= FIRST_LIST + static_cast<InterfaceList>(LIST_SLOTS)) return nullptr;
+    ListSlot& slot = g_lists[list - FIRST_LIST];
+    return slot.used ? &slot : nullptr;
+}
+
+const std::u16string* PathAt(InterfaceList list, std::uint32_t index) {
+    const ListSlot* slot = SlotOf(list);
+    if (slot == nullptr) {
+        errno = EBADF;
+        return nullptr;
+    }
+    if (index >= slot->paths.size()) {
+        errno = ENOENT;  // past the end: no more interfaces
+        return nullptr;
+    }
+    return &slot->paths[index];
+}
+
+std::uint32_t DetailSize(const std::u16string& path) {
+    return DETAIL_PATH_OFFSET + static_cast<std::uint32_t>((path.size() + 1) * sizeof(char16_t));
+}
+
+using Udev = std::unique_ptr<udev, decltype(&udev_unref)>;
+using Enumerate = std::unique_ptr<udev_enumerate, decltype(&udev_enumerate_unref)>;
+using Device = std::unique_ptr<udev_device, decltype(&udev_device_unref)>;
+
+// libudev's constructors report through errno; one that failed without setting it still failed.
+int FailureOf(int error) { return error != 0 ? error : ENOMEM; }
+
+// The hidraw nodes udev knows, in the order of their device numbers. 0, or the error number
+// when udev cannot be asked (returned rather than left in errno, which the releases could change).
+int PresentNodes(std::vector<Node>* nodes) {
+    const Udev context(udev_new(), udev_unref);
+    if (!context) return FailureOf(errno);
+    const Enumerate enumerate(udev_enumerate_new(context.get()), udev_enumerate_unref);
+    if (!enumerate) return FailureOf(errno);
+    int result = udev_enumerate_add_match_subsystem(enumerate.get(), "hidraw");
+    if (result >= 0) result = udev_enumerate_scan_devices(enumerate.get());
+    if (result < 0) return -result;
+    udev_list_entry* entry;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get())) {
+        // A device that went away since the scan, or has no node yet, is not an interface.
+        const Device device(udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)), udev_device_unref);
+        const char* devnode = device ? udev_device_get_devnode(device.get()) : nullptr;
+        Node node;
+        if (devnode == nullptr || !NodePathToUtf16(devnode, &node.path)) continue;
+        node.number = udev_device_get_devnum(device.get());
+        nodes->push_back(std::move(node));
+    }
+    std::sort(nodes->begin(), nodes->end(),
+              [](const Node& a, const Node& b) { return a.number != b.number ? a.number < b.number : a.path < b.path; });
+    return 0;
+}
+
+}  // namespace
+
+InterfaceList HidListInterfaces() {
+    std::size_t free = 0;
+    while (free < LIST_SLOTS && g_lists[free].used) ++free;
+    if (free == LIST_SLOTS) {
+        errno = EMFILE;
+        return PLATFORM_NO_LIST;
+    }
+    std::vector<Node> nodes;
+    const int error = PresentNodes(&nodes);
+    if (error != 0) {
+        errno = error;
+        return PLATFORM_NO_LIST;
+    }
+    ListSlot& slot = g_lists[free];
+    slot.used = true;
+    slot.paths.clear();
+    for (Node& node : nodes) slot.paths.push_back(std::move(node.path));
+    return FIRST_LIST + static_cast<InterfaceList>(free);
+}
+
+bool HidEnumInterface(InterfaceList list, std::uint32_t index) { return PathAt(list, index) != nullptr; }
+
+std::uint32_t HidInterfaceDetailSize(InterfaceList list, std::uint32_t index) {
+    const std::u16string* path = PathAt(list, index);
+    return path == nullptr ? 0 : DetailSize(*path);
+}
+
+bool HidInterfaceDetail(InterfaceList list, std::uint32_t index, void* detail, std::uint32_t size) {
+    const std::u16string* path = PathAt(list, index);
+    if (path == nullptr) return false;
+    const std::uint32_t needed = DetailSize(*path);
+    if (detail == nullptr || size < needed) {
+        errno = EINVAL;
+        return false;
+    }
+    auto* bytes = static_cast<std::uint8_t*>(detail);
+    std::memcpy(bytes, &needed, sizeof needed);
+    std::memcpy(bytes + DETAIL_PATH_OFFSET, path->c_str(), (path->size() + 1) * sizeof(char16_t));
+    return true;
+}
+
+const char16_t* HidDetailPath(const void* detail) {
+    return reinterpret_cast<const char16_t*>(static_cast<const std::uint8_t*>(detail) + DETAIL_PATH_OFFSET);
+}
+
+void HidFreeInterfaceList(InterfaceList list) {
+    ListSlot* slot = SlotOf(list);
+    if (slot == nullptr) return;
+    slot->used = false;
+    std::vector<std::u16string>().swap(slot->paths);
+}

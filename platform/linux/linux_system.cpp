@@ -1,0 +1,68 @@
+// platform/system.h on Linux: errno as the last error, CLOCK_MONOTONIC as the clock, and pauses
+// that never end before their deadline and end close to it.
+#include "platform/system.h"
+
+#include <sched.h>
+
+#include <cerrno>
+#include <ctime>
+
+namespace {
+
+constexpr std::uint64_t MICROSECONDS = 1000000;
+// The last stretch before a deadline that is given away with sched_yield rather than slept.
+constexpr std::uint64_t SLACK_US = 50;
+// The most a sleep is set early, so that a system whose timers are late by whole milliseconds does
+// not turn the pauses into spinning.
+constexpr std::uint64_t MOST_EARLY_US = 2000;
+
+timespec TimespecOf(std::uint64_t microseconds) {
+    timespec at;
+    at.tv_sec = static_cast<time_t>(microseconds / MICROSECONDS);
+    at.tv_nsec = static_cast<long>(microseconds % MICROSECONDS * 1000);
+    return at;
+}
+
+}  // namespace
+
+std::uint32_t SystemLastError() { return static_cast<std::uint32_t>(errno); }
+
+// Rounded up, so that a reading never lies before the moment it was taken.
+std::uint64_t SystemClockMicroseconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * MICROSECONDS + (static_cast<std::uint64_t>(now.tv_nsec) + 999) / 1000;
+}
+
+// clock_nanosleep with an absolute deadline never returns before it, and a signal that ends it
+// early only makes it sleep again. It returns late, though: by the thread's timer slack (50 us
+// unless changed) and the scheduler's latency, which over an update's 1430 pauses would add a
+// tenth of a second or more. So, as the Win32 pause does, the sleep is set early by the lateness
+// the recent wakes have shown, and the last stretch is given away with sched_yield until the
+// clock reaches the deadline.
+//
+// A failed report is followed by its pause before the caller reads the last error, so errno is
+// left as it was. The lateness is the process's: the pauses come from the one thread that drives
+// the box.
+void SystemPauseUntil(std::uint64_t deadline) {
+    static std::uint64_t lateness = 0;
+    const int error = errno;
+    for (std::uint64_t now = SystemClockMicroseconds(); now < deadline; now = SystemClockMicroseconds()) {
+        const std::uint64_t early = lateness < MOST_EARLY_US ? lateness : MOST_EARLY_US;
+        if (deadline - now <= early + SLACK_US) {
+            sched_yield();
+            continue;
+        }
+        const std::uint64_t due = deadline - early;
+        const timespec at = TimespecOf(due);
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+        }
+        const std::uint64_t woke = SystemClockMicroseconds();
+        lateness = (lateness * 7 + (woke > due ? woke - due : 0)) / 8;
+    }
+    errno = error;
+}
+
+void SystemPause(std::uint32_t milliseconds) {
+    SystemPauseUntil(SystemClockMicroseconds() + static_cast<std::uint64_t>(milliseconds) * 1000);
+}
