@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Every test of the project: the suites natively (the Linux window half's among them), the same
-# suites under AddressSanitizer and UndefinedBehaviorSanitizer, the Linux package with lintian,
-# the Linux programs end to end through their accessibility tree, a bounded fuzzing run of the
-# device link, the Windows programs' cross build with its resource and reproducibility checks, a
-# signed release of them, and the signed programs end to end under Wine: the demo and the no-box
-# cases, then the shipped program against boxes emulated behind Wine's own HID stack.
+# Every test of the project: the suites natively (the Linux window half's and HID half's among
+# them), the same suites under AddressSanitizer and UndefinedBehaviorSanitizer, the Linux package
+# with lintian, the Linux programs end to end through their accessibility tree, bounded fuzzing
+# runs of the device link and of the hidraw backend's report-descriptor parser, the Windows
+# programs' cross build with its resource and reproducibility checks, a signed release of them,
+# and the signed programs end to end under Wine: the demo and the no-box cases, then the shipped
+# program against boxes emulated behind Wine's own HID stack.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -37,6 +38,19 @@ if ! ./build/fuzz/fuzz/fuzz_device_link -max_total_time="$FUZZ_SECONDS" -max_len
   exit 1
 fi
 grep -E '^(Done|stat::number_of_executed_units)' "$corpus/log" || tail -n 3 "$corpus/log"
+
+echo "== fuzzing the hidraw backend's report-descriptor parser (${FUZZ_DESCRIPTOR_SECONDS:=30} s)"
+mkdir -p "$corpus/descriptors"
+# The box's own descriptor as the first input: the fuzzer starts from a well-formed one.
+printf '\x06\x00\xff\x09\x01\xa1\x01\x15\x00\x26\xff\x00\x75\x08\x85\x02\x09\x02\x95\x3f\x81\x02\x85\x01\x09\x03\x95\x3f\x91\x02\xc0' \
+  >"$corpus/descriptors/box"
+# 4096 bytes: the longest descriptor the kernel keeps.
+if ! ./build/fuzz/fuzz/fuzz_report_descriptor -max_total_time="$FUZZ_DESCRIPTOR_SECONDS" -max_len=4096 -print_final_stats=1 \
+    "$corpus/descriptors" >"$corpus/descriptor-log" 2>&1; then
+  cat "$corpus/descriptor-log"
+  exit 1
+fi
+grep -E '^(Done|stat::number_of_executed_units)' "$corpus/descriptor-log" || tail -n 3 "$corpus/descriptor-log"
 
 echo "== Windows programs: cross build, resources, reproducibility"
 cmake --preset windows >/dev/null
