@@ -1,0 +1,155 @@
+// A whole update by the Linux program's logic and its hidraw backend against the emulated box
+// (tests/emulated_box/, umockdev in this process) in real time: how close it comes to the floor
+// the pauses set, how little CPU the program's thread burns, and where the rest of the time goes.
+// Prints figures; not a test. Runs itself again under umockdev's preload when started without it.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "device/device_record.h"
+#include "platform/hid.h"
+#include "platform/system.h"
+#include "platform/sim/sim_box.h"
+#include "platform/sim/sim_ui.h"
+#include "platform/window_constants.h"
+#include "resources/resource_ids.h"
+#include "tests/emulated_box/emulated_box.h"
+
+namespace {
+
+// 115 erase pauses of 40 ms, 3 step pauses and 1311 block pauses of 20 ms.
+constexpr double PAUSE_FLOOR_S = 115 * 0.040 + 3 * 0.020 + 1311 * 0.020;
+constexpr const char* PRELOAD = "libumockdev-preload.so.0";
+constexpr int PACED_WRITES = 250;
+
+double ThreadCpuSeconds() {
+    timespec used;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+    return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
+}
+
+// Where a report's time goes, measured as the update spends it: writes of a 64-byte report to
+// a device that takes it at once (umockdev's socket to the emulator's thread and back, without the
+// box model), each followed by a 20 ms pause counted from the write's return.
+struct PacedWrite {
+    double writeUs;  // mean duration of the write
+    double lateUs;   // mean time by which the pause ended after its deadline
+};
+
+PacedWrite PacedWrites() {
+    const int slot = emu::AddOtherDeviceSlot(0x1209, 0x0001, "PACED");
+    const std::string node = emu::Plug(slot);
+    const DeviceHandle device = HidOpen(std::u16string(node.begin(), node.end()).c_str());
+    std::uint8_t report[64] = {1};
+    PacedWrite mean = {0, 0};
+    int written = 0;
+    for (int i = 0; i < PACED_WRITES; ++i) {
+        const std::uint64_t start = SystemClockMicroseconds();
+        written += HidWriteReport(device, report, sizeof report) ? 1 : 0;
+        const std::uint64_t returned = SystemClockMicroseconds();
+        SystemPauseUntil(returned + 20000);
+        mean.writeUs += static_cast<double>(returned - start) / PACED_WRITES;
+        mean.lateUs += static_cast<double>(SystemClockMicroseconds() - (returned + 20000)) / PACED_WRITES;
+    }
+    HidClose(device);
+    emu::Unplug(slot);
+    if (written != PACED_WRITES) mean.writeUs = -1;
+    return mean;
+}
+
+// The box's own clock: the time between two data blocks as they reached it.
+struct Gaps {
+    double meanMs;
+    double mostMs;
+};
+
+Gaps DataBlockGaps(int box) {
+    std::vector<std::uint64_t> arrivals;
+    {
+        std::lock_guard<std::mutex> hold(emu::WorldLock());
+        for (const sim::WireEntry& entry : sim::g_world.wire)
+            if (entry.box == box && entry.direction == sim::Direction::Output && entry.bytes.size() > 1 && entry.bytes[1] == 0x01)
+                arrivals.push_back(entry.timeUs);
+    }
+    Gaps gaps = {0, 0};
+    for (std::size_t i = 1; i < arrivals.size(); ++i) {
+        const double gap = static_cast<double>(arrivals[i] - arrivals[i - 1]) / 1000;
+        gaps.meanMs += gap / static_cast<double>(arrivals.size() - 1);
+        gaps.mostMs = std::max(gaps.mostMs, gap);
+    }
+    return gaps;
+}
+
+}  // namespace
+
+int main(int, char** argv) {
+    const char* preload = std::getenv("LD_PRELOAD");
+    if (preload == nullptr || std::strstr(preload, "libumockdev-preload") == nullptr) {
+        setenv("LD_PRELOAD", PRELOAD, 1);
+        execv("/proc/self/exe", argv);
+        std::perror("hidraw_update_benchmark: running again under umockdev's preload");
+        return 1;
+    }
+    std::string error;
+    if (!emu::Start(emu::FrontDoor::Native, &error)) {
+        std::fprintf(stderr, "hidraw_update_benchmark: %s\n", error.c_str());
+        return 1;
+    }
+    simui::Reset();
+    ResetDeviceRecord(g_device);
+    const int slot = emu::AddBoxSlot(sim::MakeBox(1, true), "BENCH");
+    emu::Plug(slot);
+    const int box = emu::BoxOf(slot);
+
+    double wall = 0;
+    double cpu = 0;
+    double processCpu = 0;
+    std::uint32_t queryReports = 0;
+    simui::RunProgramWithScript({[&] {
+                                     {
+                                         std::lock_guard<std::mutex> hold(emu::WorldLock());
+                                         queryReports = sim::g_world.boxes[static_cast<std::size_t>(box)].reportsReceived;
+                                     }
+                                     const auto wallStart = std::chrono::steady_clock::now();
+                                     const double cpuStart = ThreadCpuSeconds();
+                                     const std::clock_t processStart = std::clock();
+                                     simui::Click(IDC_UPDATE);
+                                     cpu = ThreadCpuSeconds() - cpuStart;
+                                     processCpu = static_cast<double>(std::clock() - processStart) / CLOCKS_PER_SEC;
+                                     wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+                                 },
+                                 [] { simui::Cancel(); }});
+
+    bool ok;
+    std::uint32_t reports;
+    {
+        std::lock_guard<std::mutex> hold(emu::WorldLock());
+        const sim::Box& state = sim::g_world.boxes[static_cast<std::size_t>(box)];
+        ok = state.finished && state.violations.empty() && simui::g_ui.boxes.empty();
+        reports = state.reportsReceived - queryReports;
+    }
+    const Gaps gaps = DataBlockGaps(box);
+    // After the update, so that the writes meet the thread as the update left it.
+    const PacedWrite paced = PacedWrites();
+    emu::Stop();
+
+    std::printf("update %s: %u reports\n", ok ? "succeeded" : "FAILED", reports);
+    std::printf("wall time        %.3f s\n", wall);
+    std::printf("pause floor      %.3f s\n", PAUSE_FLOOR_S);
+    std::printf("wall / floor     %.4f (goal <= 1.01)\n", wall / PAUSE_FLOOR_S);
+    std::printf("CPU time         %.3f s (%.2f %% of wall, goal < 2 %%), the program's thread\n", cpu, 100.0 * cpu / wall);
+    std::printf("                 %.3f s with the emulated box's and umockdev's threads\n", processCpu);
+    std::printf("over the floor   %.1f us per report\n", (wall - PAUSE_FLOOR_S) * 1e6 / reports);
+    std::printf("  the write      %.1f us through umockdev's socket to the emulator's thread and back\n", paced.writeUs);
+    std::printf("  the pause      %.1f us late\n", paced.lateUs);
+    std::printf("                 (means of %d writes paced as the data blocks are)\n", PACED_WRITES);
+    std::printf("at the box       data blocks %.3f ms apart on average, %.3f ms at most\n", gaps.meanMs, gaps.mostMs);
+    return ok ? 0 : 1;
+}
