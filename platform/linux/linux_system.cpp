@@ -3,6 +3,7 @@
 #include "platform/system.h"
 
 #include <sched.h>
+#include <sys/prctl.h>
 
 #include <cerrno>
 #include <ctime>
@@ -15,6 +16,7 @@ constexpr std::uint64_t SLACK_US = 50;
 // The most a sleep is set early, so that a system whose timers are late by whole milliseconds does
 // not turn the pauses into spinning.
 constexpr std::uint64_t MOST_EARLY_US = 2000;
+constexpr unsigned long FINE_TIMER_SLACK_NS = 1000;
 
 timespec TimespecOf(std::uint64_t microseconds) {
     timespec at;
@@ -35,20 +37,27 @@ std::uint64_t SystemClockMicroseconds() {
 }
 
 // clock_nanosleep with an absolute deadline never returns before it, and a signal that ends it
-// early only makes it sleep again. It returns late, though: by the thread's timer slack (50 us
-// unless changed) and the scheduler's latency, which over an update's 1430 pauses would add a
-// tenth of a second or more. So, as the Win32 pause does, the sleep is set early by the lateness
-// the recent wakes have shown, and the last stretch is given away with sched_yield until the
-// clock reaches the deadline.
+// early only makes it sleep again. It returns late, though: by the thread's timer slack, which
+// the kernel adds to every sleep so as to wake threads together (50 us unless changed), and by the
+// scheduler's latency. Over an update's 1430 pauses that would add a tenth of a second or more.
+// So the thread that paces the box asks for a timer slack of 1 us, once and for good, as the
+// Win32 pause asks for a high-resolution timer; and, as the Win32 pause does, the sleep is set
+// early by the lateness the recent wakes have shown and the last stretch is given away with
+// sched_yield until the clock reaches the deadline. A virtual machine's timers can wake a tenth
+// of a millisecond late even so; what that costs is processor time, not lateness.
 //
 // A failed report is followed by its pause before the caller reads the last error, so errno is
-// left as it was. The lateness is the process's: the pauses come from the one thread that drives
-// the box.
+// left as it was. The slack and the lateness are the thread's and the process's: the pauses come
+// from the one thread that drives the box.
 void SystemPauseUntil(std::uint64_t deadline) {
     static std::uint64_t lateness = 0;
+    static bool fineSlack = false;
     const int error = errno;
+    if (!fineSlack) fineSlack = prctl(PR_SET_TIMERSLACK, FINE_TIMER_SLACK_NS, 0, 0, 0) == 0;
     for (std::uint64_t now = SystemClockMicroseconds(); now < deadline; now = SystemClockMicroseconds()) {
-        const std::uint64_t early = lateness < MOST_EARLY_US ? lateness : MOST_EARLY_US;
+        // Wakes scatter around their mean lateness; half of it again catches nearly all of them.
+        const std::uint64_t wanted = lateness + lateness / 2;
+        const std::uint64_t early = wanted < MOST_EARLY_US ? wanted : MOST_EARLY_US;
         if (deadline - now <= early + SLACK_US) {
             sched_yield();
             continue;
