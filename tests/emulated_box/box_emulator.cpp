@@ -1,9 +1,10 @@
 // The emulated boxes as a process of their own, for the Windows program under Wine: Wine's HID
 // stack finds them through the testbed whose directory this prints, and the end-to-end driver,
 // running inside Wine, plugs them in, pulls them out and asks what they went through, over a line
-// protocol on a loopback TCP port.
+// protocol on a loopback TCP port. With --native they answer as they do the Linux program's own
+// hidraw backend instead (emulated_box.h, FrontDoor).
 //
-//   box_emulator --image resources/firmware.bin --port-file FILE
+//   box_emulator --image resources/firmware.bin --port-file FILE [--native]
 //
 // Prints "UMOCKDEV_DIR=<dir>" once the testbed exists, writes the port to FILE once it listens,
 // and serves until it is killed. Commands, one per line, each answered with one line that begins
@@ -273,18 +274,20 @@ void Serve(int client) {
 int main(int argc, char** argv) {
     std::string imagePath;
     std::string portFile;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--image") == 0) imagePath = argv[i + 1];
-        if (std::strcmp(argv[i], "--port-file") == 0) portFile = argv[i + 1];
+    emu::FrontDoor door = emu::FrontDoor::Wine;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--native") == 0) door = emu::FrontDoor::Native;
+        else if (std::strcmp(argv[i], "--image") == 0 && i + 1 < argc) imagePath = argv[++i];
+        else if (std::strcmp(argv[i], "--port-file") == 0 && i + 1 < argc) portFile = argv[++i];
     }
     std::ifstream image(imagePath, std::ios::binary);
     g_image.assign(std::istreambuf_iterator<char>(image), std::istreambuf_iterator<char>());
     if (g_image.empty() || portFile.empty()) {
-        std::fprintf(stderr, "usage: box_emulator --image FIRMWARE --port-file FILE\n");
+        std::fprintf(stderr, "usage: box_emulator --image FIRMWARE --port-file FILE [--native]\n");
         return 2;
     }
     std::string error;
-    if (!emu::Start(emu::FrontDoor::Wine, &error)) {
+    if (!emu::Start(door, &error)) {
         std::fprintf(stderr, "box_emulator: %s\n", error.c_str());
         return 1;
     }
