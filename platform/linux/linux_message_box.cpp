@@ -44,6 +44,9 @@ int UiMessageBox(WindowHandle owner, const char16_t* text, const char16_t* capti
                                             question ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK, "%s",
                                             Utf8FromUtf16(text).c_str());
     gtk_window_set_title(GTK_WINDOW(box), Utf8FromUtf16(caption).c_str());
+    // GtkMessageDialog names itself to assistive technologies by its type ("Error"); a Windows
+    // message box is announced by its caption, and so is this one.
+    atk_object_set_name(gtk_widget_get_accessible(box), Utf8FromUtf16(caption).c_str());
     gtk_dialog_set_default_response(GTK_DIALOG(box), question ? GTK_RESPONSE_YES : GTK_RESPONSE_OK);
     const gint response = gtk_dialog_run(GTK_DIALOG(box));
     gtk_widget_destroy(box);
