@@ -128,7 +128,8 @@ bool HidWriteReport(DeviceHandle device, const std::uint8_t* report, std::uint32
 
 // The next input report from the node's queue (hidraw keeps every report the box sent since the
 // node was opened, as Windows' HID class driver does, and neither flushes it here). A read that
-// finds the queue empty after poll said otherwise waits again, within the same deadline.
+// finds the queue empty after poll said otherwise waits again, within the same deadline, which
+// also ends a node that keeps polling ready without a report to hand out.
 bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
     const int fd = DescriptorOf(device);
     if (fd < 0) return false;
@@ -142,17 +143,21 @@ bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t leng
             return false;
         }
         if (errno != EAGAIN && errno != EINTR) return false;
+        if (NowMicroseconds() >= deadline) {
+            errno = ETIMEDOUT;
+            return false;
+        }
     }
 }
 
 // HIDIOCGINPUT(length) asks the box for the input report whose ID stands in report[0] (a
 // GET_REPORT on the control pipe) and copies at most `length` bytes of its answer, ID included,
-// into the buffer. The wait for the answer cannot be bounded from user space: the ioctl has no
-// time-out of its own and the kernel waits for the transfer without letting a signal end it. The
-// kernel bounds it at 5 s (USB_CTRL_GET_TIMEOUT), longer than `timeoutMs`; a box that never
-// answers therefore costs 5 s here, against `timeoutMs` on Windows, and fails with ETIMEDOUT.
+// into the buffer. `timeoutMs` bounds what can be bounded: the wait for the node to take a
+// request, as for a write. The wait for the answer cannot be: the ioctl has no time-out of its
+// own, and the kernel waits for the transfer without letting a signal end it. The kernel bounds
+// it at 5 s (USB_CTRL_GET_TIMEOUT), longer than `timeoutMs`; a box that never answers therefore
+// costs 5 s here, against `timeoutMs` on Windows, and the request fails with ETIMEDOUT.
 bool HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
-    static_cast<void>(timeoutMs);
     const int fd = DescriptorOf(device);
     if (fd < 0) return false;
     // The ioctl's number carries the length in 14 bits.
@@ -160,6 +165,7 @@ bool HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t 
         errno = EINVAL;
         return false;
     }
+    if (!WaitUntilReady(fd, POLLOUT, DeadlineIn(timeoutMs))) return false;
     return ioctl(fd, HIDIOCGINPUT(length), report) >= 0;
 }
 
