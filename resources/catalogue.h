@@ -16,3 +16,7 @@ struct CatalogueEntry {
 };
 // Null for a number that is not in the catalogue.
 const char16_t* FindCatalogueText(std::uint32_t id);
+// LoadStringW's contract over that table, for the backends that have no string table: the text
+// cut to `capacity` and zero-terminated, its length returned; an unknown number yields the empty
+// text and 0.
+int CopyCatalogueText(std::uint32_t id, char16_t* buffer, int capacity);

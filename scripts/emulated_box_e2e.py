@@ -17,17 +17,18 @@ The last line is "N passed, M failed"; the exit code is 0 only when nothing fail
 import argparse
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests", "emulated_box"))
+from emulator_link import PRELOAD, Emulator  # noqa: E402
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SCENARIOS = ["ready", "wrong-mode", "hotplug", "update", "pull-mid-update", "pull-idle", "version-question",
              "block-never", "silent", "short-reports"]
 INFO_REQUESTS = 1000
-PRELOAD = "libumockdev-preload.so.0"
 
 
 def log(text=""):
@@ -75,49 +76,6 @@ class Xvfb:
             self.process.kill()
             self.process.wait()
             self.process = None
-
-
-class Emulator:
-    """The box emulator process and its control line."""
-
-    def __init__(self, work):
-        port_file = os.path.join(work, "emulator.port")
-        binary = os.path.join(ROOT, "build/linux/tests/emulated_box/box_emulator")
-        env = dict(os.environ, LD_PRELOAD=PRELOAD)
-        env.pop("UMOCKDEV_DIR", None)
-        self.process = subprocess.Popen([binary, "--image", os.path.join(ROOT, "resources/firmware.bin"), "--port-file", port_file],
-                                        stdout=subprocess.PIPE, stderr=open(os.path.join(work, "emulator.log"), "w"), env=env,
-                                        text=True)
-        line = self.process.stdout.readline().strip()
-        if not line.startswith("UMOCKDEV_DIR="):
-            sys.exit("the box emulator did not start: " + line)
-        self.testbed = line.split("=", 1)[1]
-        for _ in range(100):
-            if os.path.exists(port_file):
-                break
-            time.sleep(0.05)
-        self.port = int(open(port_file).read())
-        self.link = socket.create_connection(("127.0.0.1", self.port), timeout=10)
-        self.replies = self.link.makefile("r")
-
-    def ask(self, *commands):
-        """Sends the commands in turn; returns the last reply."""
-        reply = ""
-        for command in commands:
-            self.link.sendall((command + "\n").encode())
-            reply = self.replies.readline().strip()
-            if not reply.startswith("ok"):
-                raise RuntimeError("%s: %s" % (command, reply))
-        return reply
-
-    def stop(self):
-        try:
-            self.ask("quit")
-            self.process.wait(timeout=10)
-        except (OSError, RuntimeError, subprocess.TimeoutExpired):
-            self.process.kill()
-            self.process.wait()
-        shutil.rmtree(self.testbed, ignore_errors=True)
 
 
 def wine_env(work, testbed):
@@ -270,7 +228,8 @@ def main():
     runs = Runs()
     try:
         xvfb = Xvfb(work)
-        emulator = Emulator(work)
+        emulator = Emulator(os.path.join(ROOT, "build/linux/tests/emulated_box/box_emulator"),
+                            os.path.join(ROOT, "resources/firmware.bin"), work)
         env = wine_env(work, emulator.testbed)
         make_prefix(env, work)
         pacer = Pacer(env, emulator.port)

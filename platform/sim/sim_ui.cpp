@@ -200,14 +200,7 @@ int UiMessageBox(WindowHandle owner, const char16_t* text, const char16_t* capti
 void UiSetDialogIcon(WindowHandle, ModuleHandle, std::uint16_t iconId) { g_ui.icon = iconId; }
 
 int UiLoadString(ModuleHandle, std::uint32_t id, char16_t* buffer, int capacity) {
-    if (capacity <= 0) return 0;
-    const char16_t* text = FindCatalogueText(id);
-    std::size_t length = 0;
-    if (text != nullptr)
-        while (text[length] != 0 && length + 1 < static_cast<std::size_t>(capacity)) ++length;
-    if (length > 0) std::memcpy(buffer, text, length * sizeof(char16_t));
-    buffer[length] = 0;
-    return static_cast<int>(length);
+    return CopyCatalogueText(id, buffer, capacity);
 }
 
 NotifyHandle UiRegisterHidNotifications(WindowHandle) {

@@ -22,17 +22,18 @@ import argparse
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "emulated_box"))
+from emulator_link import PRELOAD, Emulator  # noqa: E402
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 TITLE = "SORVANTIK VELTABOX Firmware Updater 1.11"
 # The whole update's floor: 115 erased pages at 40 ms, 3 steps and 1311 blocks at 20 ms.
 FLOOR_S = 30.88
-PRELOAD = "libumockdev-preload.so.0"
 
 # Template ids of the dialog's controls (resources/resource_ids.h), which the program gives its
 # controls as accessible ids.
@@ -151,49 +152,6 @@ def logind_ready():
         return True
     except Exception:  # not on the bus yet
         return False
-
-
-class Emulator:
-    """The box emulator: emulated hidraw nodes under a umockdev testbed, driven over a loopback
-    line protocol ("box NAME [mode=app] ...", "plug NAME", "unplug NAME", "state NAME")."""
-
-    def __init__(self, binary, work):
-        port_file = os.path.join(work, "emulator.port")
-        # The emulator of the scenario before left its port here; this one's is yet to come.
-        if os.path.exists(port_file):
-            os.remove(port_file)
-        env = dict(os.environ, LD_PRELOAD=PRELOAD)
-        env.pop("UMOCKDEV_DIR", None)
-        # --native: the boxes answer as the program's hidraw backend asks, not as Wine's winebus.
-        self.process = subprocess.Popen([binary, "--image", os.path.join(ROOT, "resources/firmware.bin"), "--port-file",
-                                         port_file, "--native"], stdout=subprocess.PIPE, text=True, env=env,
-                                        stderr=open(os.path.join(work, "emulator.log"), "a"))
-        line = self.process.stdout.readline().strip()
-        if not line.startswith("UMOCKDEV_DIR="):
-            raise RuntimeError("the box emulator did not start: " + line)
-        self.testbed = line.split("=", 1)[1]
-        for _ in range(100):
-            if os.path.exists(port_file) and open(port_file).read().strip():
-                break
-            time.sleep(0.05)
-        self.link = socket.create_connection(("127.0.0.1", int(open(port_file).read())), timeout=10)
-        self.replies = self.link.makefile("r")
-
-    def ask(self, command):
-        self.link.sendall((command + "\n").encode())
-        reply = self.replies.readline().strip()
-        if not reply.startswith("ok"):
-            raise RuntimeError("%s: %s" % (command, reply))
-        return reply
-
-    def stop(self):
-        try:
-            self.ask("quit")
-            self.process.wait(timeout=10)
-        except (OSError, RuntimeError, subprocess.TimeoutExpired):
-            self.process.kill()
-            self.process.wait()
-        shutil.rmtree(self.testbed, ignore_errors=True)
 
 
 class Failed(Exception):
@@ -497,7 +455,7 @@ class Suite:
         started = time.time()
         try:
             if "emulator" in needs:
-                self.emulator = Emulator(programs["emulator"], self.work)
+                self.emulator = Emulator(programs["emulator"], os.path.join(ROOT, "resources/firmware.bin"), self.work, native=True)
             scenario(self, programs)
         except Failed as error:
             self.record(name, False, str(error))
