@@ -46,10 +46,6 @@ const sim::Interface* Member(InterfaceList list, std::uint32_t index) {
 // The detail record as Windows lays it out: a 32-bit size, then the path.
 constexpr std::uint32_t DETAIL_PATH_OFFSET = 4;
 
-void Log(sim::Direction direction, int box, const std::uint8_t* bytes, std::uint32_t length, bool ok) {
-    sim::LogWire(direction, box, bytes, length, ok);
-}
-
 }  // namespace
 
 InterfaceList HidListInterfaces() {
@@ -150,7 +146,7 @@ bool HidWriteReport(DeviceHandle device, const std::uint8_t* report, std::uint32
     if (handle == nullptr) return Fail(sim::ERROR_INVALID_HANDLE);
     const int boxIndex = InterfaceOf(*handle).box;
     if (BoxOf(*handle) == nullptr) {
-        Log(sim::Direction::Output, boxIndex, report, length, true);
+        sim::LogWire(sim::Direction::Output, boxIndex, report, length, true);
         return true;
     }
     const sim::Delivery delivery = sim::DeliverOutputReport(boxIndex, report, length);
@@ -164,14 +160,14 @@ bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t leng
     if (box == nullptr || !box->present) return Fail(sim::ERROR_DEVICE_NOT_CONNECTED);
     if (box->inputQueue.empty()) {
         sim::WaitFor(timeoutMs);
-        Log(sim::Direction::InputRead, InterfaceOf(*handle).box, report, 0, false);
+        sim::LogWire(sim::Direction::InputRead, InterfaceOf(*handle).box, report, 0, false);
         return Fail(sim::ERROR_TIMEOUT);
     }
     const std::vector<std::uint8_t> answer = box->inputQueue.front();
     box->inputQueue.pop_front();
     const std::uint32_t copied = length < answer.size() ? length : static_cast<std::uint32_t>(answer.size());
     std::memcpy(report, answer.data(), copied);
-    Log(sim::Direction::InputRead, InterfaceOf(*handle).box, report, copied, true);
+    sim::LogWire(sim::Direction::InputRead, InterfaceOf(*handle).box, report, copied, true);
     return true;
 }
 
@@ -182,17 +178,17 @@ bool HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t 
     if (box == nullptr || !box->present) return Fail(sim::ERROR_DEVICE_NOT_CONNECTED);
     if (box->faults.infoAnswerNever) {
         sim::WaitFor(timeoutMs);
-        Log(sim::Direction::InputRequested, InterfaceOf(*handle).box, report, 0, false);
+        sim::LogWire(sim::Direction::InputRequested, InterfaceOf(*handle).box, report, 0, false);
         return Fail(sim::ERROR_TIMEOUT);
     }
     if (box->faults.infoRequestFails || report[0] != 2) {
-        Log(sim::Direction::InputRequested, InterfaceOf(*handle).box, report, 0, false);
+        sim::LogWire(sim::Direction::InputRequested, InterfaceOf(*handle).box, report, 0, false);
         return Fail(sim::ERROR_GEN_FAILURE);
     }
     const std::uint32_t copied = length < sizeof box->infoAnswer ? length : sizeof box->infoAnswer;
     std::memcpy(report, box->infoAnswer, copied);
     report[0] = 2;
-    Log(sim::Direction::InputRequested, InterfaceOf(*handle).box, report, copied, true);
+    sim::LogWire(sim::Direction::InputRequested, InterfaceOf(*handle).box, report, copied, true);
     return true;
 }
 

@@ -41,9 +41,9 @@ bool EnumInterface(const HidLibraries& api, InterfaceList list, std::uint32_t in
     return api.SetupDiEnumDeviceInterfaces(AsInfoSet(list), nullptr, &g_hidGuid, index, &data) != FALSE;
 }
 
-// Waits for a ReadFile, WriteFile or DeviceIoControl that was started on `ov`. Whatever happens, the transfer is
-// over when this returns, since the caller's buffer and `ov` are about to go away. The thread's
-// last error on failure is the transfer's, not that of the clean-up.
+// Waits for a ReadFile, WriteFile or DeviceIoControl that was started on `ov`. Whatever happens,
+// the transfer is over when this returns, since the caller's buffer and `ov` are about to go
+// away. The thread's last error on failure is the transfer's, not that of the clean-up.
 bool FinishTransfer(HANDLE file, OVERLAPPED& ov, BOOL started, DWORD timeoutMs) {
     DWORD error = ERROR_SUCCESS;
     DWORD transferred = 0;
