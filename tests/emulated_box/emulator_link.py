@@ -23,21 +23,30 @@ class Emulator:
         if native:
             # The boxes answer as the program's hidraw backend asks, not as Wine's winebus.
             command.append("--native")
+        self.testbed = None
         with open(os.path.join(work, "emulator.log"), "a") as log:
             self.process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=log, env=env, text=True)
-        line = self.process.stdout.readline().strip()
-        if not line.startswith("UMOCKDEV_DIR="):
+        try:
+            line = self.process.stdout.readline().strip()
+            if not line.startswith("UMOCKDEV_DIR="):
+                raise RuntimeError("the box emulator did not start: " + line)
+            self.testbed = line.split("=", 1)[1]
+            for _ in range(100):
+                if os.path.exists(port_file) and open(port_file).read().strip():
+                    break
+                time.sleep(0.05)
+            else:
+                raise RuntimeError("the box emulator gave no port within 5 s")
+            self.port = int(open(port_file).read())
+            self.link = socket.create_connection(("127.0.0.1", self.port), timeout=10)
+            self.replies = self.link.makefile("r")
+        except BaseException:
+            # It serves until it is killed: an emulator that is not handed out would outlive the run.
             self.process.kill()
             self.process.wait()
-            raise RuntimeError("the box emulator did not start: " + line)
-        self.testbed = line.split("=", 1)[1]
-        for _ in range(100):
-            if os.path.exists(port_file) and open(port_file).read().strip():
-                break
-            time.sleep(0.05)
-        self.port = int(open(port_file).read())
-        self.link = socket.create_connection(("127.0.0.1", self.port), timeout=10)
-        self.replies = self.link.makefile("r")
+            if self.testbed:
+                shutil.rmtree(self.testbed, ignore_errors=True)
+            raise
 
     def ask(self, *commands):
         """Sends the commands in turn; returns the last reply."""

@@ -18,8 +18,8 @@
 //
 // With --screenshots the driver prints "SCREENSHOT-NOW name left top right bottom" (the screen
 // region worth keeping) at the moments worth a picture and waits, for a bounded time, until the
-// file ACK_DIR\name.done appears: the script running the driver captures the screen meanwhile.#include <windows.h>
-
+// file ACK_DIR\name.done appears: the script running the driver captures the screen meanwhile.
+#include <windows.h>
 
 #include <cstdio>
 #include <string>
@@ -57,8 +57,7 @@ void NoBox(Results& results, const std::wstring& path, const Screenshots& shots)
     // state that changed in between): with no box held the update must refuse, and say so.
     PostMessageW(dialog.window, WM_COMMAND, MAKEWPARAM(IDC_UPDATE, BN_CLICKED),
                  reinterpret_cast<LPARAM>(dialog.Control(IDC_UPDATE)));
-    HWND box = nullptr;
-    WaitUntil(kStepTimeoutMs, [&] { return (box = FindTopLevel(program.Id(), L"#32770", dialog.window)) != nullptr; });
+    const HWND box = WaitForMessageBox(program, dialog, kStepTimeoutMs);
     if (!results.Check(box != nullptr, "a forced update shows a message box owned by the dialog",
                        "none within " + std::to_string(kStepTimeoutMs / 1000) + " s; " + Describe(TopLevelWindowsOf(program.Id()))))
         return;

@@ -206,11 +206,7 @@ void PullMidUpdate(Results& results, Scenario& scenario, const std::wstring& pat
 
     // The code line carries the system's error for a write to a device that is gone; its value is
     // the HID stack's, so only the result code is fixed here.
-    HWND box = nullptr;
-    WaitUntil(20000, [&] {
-        box = FindTopLevel(program.Id(), L"#32770", dialog.window);
-        return box != nullptr || !program.Running();
-    });
+    const HWND box = WaitForMessageBox(program, dialog, 20000);
     if (!results.Check(box != nullptr, "a failure box comes when the box is pulled out mid-transfer",
                        Describe(TopLevelWindowsOf(program.Id()))))
         return;
@@ -355,8 +351,7 @@ void VersionQuestion(Results& results, Scenario& scenario, const std::wstring& p
     if (!OpenDialog(results, program, path, &dialog)) return;
     ExpectReadyShown(results, dialog, L"VELTABOX", L"1.11");
     Click(dialog.Control(IDC_UPDATE));
-    HWND box = nullptr;
-    WaitUntil(kStepTimeoutMs, [&] { return (box = FindTopLevel(program.Id(), L"#32770", dialog.window)) != nullptr; });
+    const HWND box = WaitForMessageBox(program, dialog, kStepTimeoutMs);
     if (!results.Check(box != nullptr, "the program asks before it installs the same firmware again")) return;
     results.Check(CaptionOf(box) == Message(IDS_NEWER_FIRMWARE_FOUND), "the question's caption is 40025");
     ExpectText(results, "the question is 40023", MessageBoxText(box), Message(IDS_OLDER_FIRMWARE_QUESTION));
