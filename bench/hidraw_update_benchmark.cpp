@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "device/device_record.h"
+#include "device/protocol.h"
 #include "platform/hid.h"
 #include "platform/system.h"
 #include "platform/sim/sim_box.h"
@@ -21,11 +22,11 @@
 #include "platform/window_constants.h"
 #include "resources/resource_ids.h"
 #include "tests/emulated_box/emulated_box.h"
+#include "tests/update_floor.h"
 
 namespace {
 
-// 115 erase pauses of 40 ms, 3 step pauses and 1311 block pauses of 20 ms.
-constexpr double PAUSE_FLOOR_S = 115 * 0.040 + 3 * 0.020 + 1311 * 0.020;
+constexpr double PAUSE_FLOOR_S = UPDATE_PAUSE_FLOOR_S;
 constexpr const char* PRELOAD = "libumockdev-preload.so.0";
 constexpr int PACED_WRITES = 250;
 
@@ -71,13 +72,7 @@ struct Gaps {
 };
 
 Gaps DataBlockGaps(int box) {
-    std::vector<std::uint64_t> arrivals;
-    {
-        std::lock_guard<std::mutex> hold(emu::WorldLock());
-        for (const sim::WireEntry& entry : sim::g_world.wire)
-            if (entry.box == box && entry.direction == sim::Direction::Output && entry.bytes.size() > 1 && entry.bytes[1] == 0x01)
-                arrivals.push_back(entry.timeUs);
-    }
+    const std::vector<std::uint64_t> arrivals = emu::ArrivalsAtBox(box, CMD_WRITE_DATA);
     Gaps gaps = {0, 0};
     for (std::size_t i = 1; i < arrivals.size(); ++i) {
         const double gap = static_cast<double>(arrivals[i] - arrivals[i - 1]) / 1000;

@@ -42,6 +42,7 @@
 #include <string>
 #include <vector>
 
+#include "device/protocol.h"
 #include "tests/emulated_box/emulated_box.h"
 
 namespace {
@@ -166,25 +167,16 @@ std::string Commands(const Slot& slot) {
 }
 
 std::string Timing(const Slot& slot) {
-    const int boxIndex = emu::BoxOf(slot.slot);
-    std::lock_guard<std::mutex> hold(emu::WorldLock());
-    std::uint64_t unlock = 0, finish = 0, previousData = 0, gaps = 0, gapCount = 0;
-    for (const sim::WireEntry& entry : sim::g_world.wire) {
-        if (entry.box != boxIndex || entry.direction != sim::Direction::Output || !entry.ok || entry.bytes.size() < 2) continue;
-        const std::uint8_t command = entry.bytes[1];
-        if (command == 0x05) unlock = entry.timeUs;
-        if (command == 0x07) finish = entry.timeUs;
-        if (command == 0x01) {
-            if (previousData != 0) {
-                gaps += entry.timeUs - previousData;
-                ++gapCount;
-            }
-            previousData = entry.timeUs;
-        }
-    }
-    if (unlock == 0 || finish < unlock || gapCount == 0) return "error no whole update";
+    const int box = emu::BoxOf(slot.slot);
+    const std::vector<std::uint64_t> unlocks = emu::ArrivalsAtBox(box, CMD_UNLOCK_FLASH);
+    const std::vector<std::uint64_t> finishes = emu::ArrivalsAtBox(box, CMD_FINISH);
+    const std::vector<std::uint64_t> blocks = emu::ArrivalsAtBox(box, CMD_WRITE_DATA);
+    if (unlocks.empty() || finishes.empty() || finishes.back() < unlocks.back() || blocks.size() < 2)
+        return "error no whole update";
+    const double unlockToFinish = static_cast<double>(finishes.back() - unlocks.back()) / 1e6;
+    const double dataGapMs = static_cast<double>(blocks.back() - blocks.front()) / 1e3 / static_cast<double>(blocks.size() - 1);
     char text[96];
-    std::snprintf(text, sizeof text, "ok unlock-to-finish=%.3f data-gap=%.3f", (finish - unlock) / 1e6, gaps / 1e3 / gapCount);
+    std::snprintf(text, sizeof text, "ok unlock-to-finish=%.3f data-gap=%.3f", unlockToFinish, dataGapMs);
     return text;
 }
 

@@ -54,7 +54,6 @@ struct Device {
     std::vector<std::string> syspaths;  // USB device, interface, HID device, hidraw node
     int slave = -1;   // our own descriptor of the node's pty, to take back its readiness byte
     int master = -1;  // the testbed's end
-    UMockdevIoctlBase* handler = nullptr;
     std::deque<InputReport> reads;
 
     int answersOnTime = -1;  // self-test: after this many info answers, they come late and unpaced
@@ -96,6 +95,8 @@ Pacing g_pacing;
 unsigned g_nextNode = 0;
 unsigned g_nextPort = 1;
 int g_wake[2] = {-1, -1};
+std::thread g_deadlines;
+bool g_stopping = false;
 
 Device& At(int slot) { return g_devices.at(static_cast<std::size_t>(slot)); }
 
@@ -327,6 +328,7 @@ void ServeDeadlines() {
         int timeout = -1;
         {
             std::lock_guard<std::mutex> hold(g_lock);
+            if (g_stopping) return;
             const auto now = Clock::now();
             const auto until = [&](Clock::time_point deadline) {
                 const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
@@ -381,7 +383,8 @@ std::string DeviceRecords(const Device& device, unsigned port, unsigned node, st
     const std::string hid = interface + "/" + hidName;
     const std::string raw = hid + "/hidraw/hidraw" + std::to_string(node);
     const std::string name = NameOf(device);
-    const std::string product = vid + "/" + std::to_string(device.productId) + "/100";
+    char product[32];  // as the kernel writes it: vendor, product and bcdDevice in bare hex
+    std::snprintf(product, sizeof product, "%x/%x/100", device.vendorId, device.productId);
     *syspaths = {"/sys" + usb, "/sys" + interface, "/sys" + hid, "/sys" + raw};
     return "P: " + usb + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: PRODUCT=" + product +
            "\nA: idVendor=" + vid + "\nA: idProduct=" + pid + "\nA: bcdDevice=0100\nA: serial=" + device.serial +
@@ -419,7 +422,8 @@ bool StartTestbed(FrontDoor door, std::string* error) {
         *error = "umockdev could not make a testbed";
         return false;
     }
-    std::thread(ServeDeadlines).detach();
+    g_stopping = false;
+    g_deadlines = std::thread(ServeDeadlines);
     return true;
 }
 
@@ -505,13 +509,17 @@ std::string Plug(int slot) {
     device.node = "/dev/hidraw" + std::to_string(node);
     const std::string records = DeviceRecords(device, port, node, &device.syspaths);
 
-    device.handler = static_cast<UMockdevIoctlBase*>(g_object_new(UMOCKDEV_TYPE_IOCTL_BASE, nullptr));
-    g_signal_connect(device.handler, "handle-ioctl", G_CALLBACK(OnIoctl), GINT_TO_POINTER(slot));
-    g_signal_connect(device.handler, "handle-read", G_CALLBACK(OnRead), GINT_TO_POINTER(slot));
-    g_signal_connect(device.handler, "handle-write", G_CALLBACK(OnWrite), GINT_TO_POINTER(slot));
+    // The testbed keeps the handler for as long as it keeps the node (a program that still holds
+    // a pulled node open is served by it), so this reference is not needed past the attach.
+    UMockdevIoctlBase* handler = static_cast<UMockdevIoctlBase*>(g_object_new(UMOCKDEV_TYPE_IOCTL_BASE, nullptr));
+    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(OnIoctl), GINT_TO_POINTER(slot));
+    g_signal_connect(handler, "handle-read", G_CALLBACK(OnRead), GINT_TO_POINTER(slot));
+    g_signal_connect(handler, "handle-write", G_CALLBACK(OnWrite), GINT_TO_POINTER(slot));
     GError* error = nullptr;
-    if (!umockdev_testbed_attach_ioctl(g_testbed, device.node.c_str(), device.handler, &error) ||
-        !umockdev_testbed_add_from_string(g_testbed, records.c_str(), &error)) {
+    const bool added = umockdev_testbed_attach_ioctl(g_testbed, device.node.c_str(), handler, &error) &&
+                       umockdev_testbed_add_from_string(g_testbed, records.c_str(), &error);
+    g_object_unref(handler);
+    if (!added) {
         std::fprintf(stderr, "emulated box: cannot add %s: %s\n", device.node.c_str(), error != nullptr ? error->message : "?");
         g_clear_error(&error);
         return std::string();
@@ -544,10 +552,14 @@ std::string NodeOf(int slot) {
     return At(slot).node;
 }
 
-std::string SyspathOf(int slot) {
+std::vector<std::uint64_t> ArrivalsAtBox(int box, std::uint8_t command) {
     std::lock_guard<std::mutex> hold(g_lock);
-    const Device& device = At(slot);
-    return device.syspaths.empty() ? std::string() : device.syspaths.back();
+    std::vector<std::uint64_t> arrivals;
+    for (const sim::WireEntry& entry : sim::g_world.wire)
+        if (entry.box == box && entry.direction == sim::Direction::Output && entry.ok && entry.bytes.size() > 1 &&
+            entry.bytes[1] == command)
+            arrivals.push_back(entry.timeUs);
+    return arrivals;
 }
 
 void SetAnswersLate(int slot, int onTime) {
@@ -556,11 +568,22 @@ void SetAnswersLate(int slot, int onTime) {
     At(slot).answersForwarded = 0;
 }
 
+// The deadline thread is joined before the process goes on to exit, which would otherwise
+// destroy the devices under it.
 void Stop() {
-    std::lock_guard<std::mutex> hold(g_lock);
-    for (Device& device : g_devices) UnplugLocked(device);
-    if (g_testbed != nullptr) g_object_unref(g_testbed);
-    g_testbed = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(g_lock);
+        for (Device& device : g_devices) UnplugLocked(device);
+        if (g_testbed != nullptr) g_object_unref(g_testbed);
+        g_testbed = nullptr;
+        g_stopping = true;
+        Wake();
+    }
+    if (g_deadlines.joinable()) g_deadlines.join();
+    for (int& end : g_wake) {
+        if (end >= 0) close(end);
+        end = -1;
+    }
 }
 
 

@@ -63,8 +63,10 @@ std::string Plug(int slot);
 void Unplug(int slot);
 bool IsPlugged(int slot);
 std::string NodeOf(int slot);
-// The hidraw node's sysfs path, as udev names the device.
-std::string SyspathOf(int slot);
+
+// When each report with this command byte that the box took reached it, in microseconds of the
+// world's clock, in order.
+std::vector<std::uint64_t> ArrivalsAtBox(int box, std::uint8_t command);
 
 // The pacer (Wine front door): `askToQueue` is called, from any thread, when the pacer is to queue
 // its request; PacerQueued when it says it has. Without a pacer, answers go out unpaced.
