@@ -9,11 +9,11 @@
 #include "platform/sim/sim_box.h"
 #include "platform/sim/sim_ui.h"
 #include "resources/resource_ids.h"
+#include "tests/update_floor.h"
 
 namespace {
 
-// 115 erase pauses of 40 ms, 3 step pauses and 1311 block pauses of 20 ms.
-constexpr double PAUSE_FLOOR_S = 115 * 0.040 + 3 * 0.020 + 1311 * 0.020;
+constexpr double PAUSE_FLOOR_S = UPDATE_PAUSE_FLOOR_S;
 
 }  // namespace
 

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/update_floor.h"
+
 namespace e2e {
 
 // ---- The catalogue, read from the same file the program's string table is made from.
@@ -159,10 +161,7 @@ HWND MessageBoxOkButton(HWND box);
 HWND WaitForMessageBox(const Program& program, const Dialog& dialog, DWORD timeoutMs);
 
 // ---- A whole update, watched from outside.
-// The sum of the update's pauses: the program's 20 ms after each step and block and the box's
-// 40 ms per erased page. Less than this means a pause was cut short, which on a real box writes
-// into flash that is not ready.
-constexpr double kPauseFloorSeconds = 30.88;
+constexpr double kPauseFloorSeconds = UPDATE_PAUSE_FLOOR_S;
 
 struct UpdateWatch {
     double succeeded = -1;  // seconds from the click to the success text; -1: never
