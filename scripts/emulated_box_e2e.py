@@ -22,7 +22,9 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests", "emulated_box"))
+TESTS = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests")
+sys.path[:0] = [TESTS, os.path.join(TESTS, "emulated_box")]
+import xvfb  # noqa: E402
 from emulator_link import PRELOAD, Emulator  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -55,21 +57,7 @@ class Xvfb:
         self.process = None
         if os.environ.get("DISPLAY"):
             return
-        for number in range(97, 141):
-            if os.path.exists("/tmp/.X%d-lock" % number) or os.path.exists("/tmp/.X11-unix/X%d" % number):
-                continue
-            self.process = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-                                            stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "xvfb.log"), "w"))
-            for _ in range(100):
-                if os.path.exists("/tmp/.X11-unix/X%d" % number):
-                    os.environ["DISPLAY"] = ":%d" % number
-                    log("== Xvfb on :%d" % number)
-                    return
-                if self.process.poll() is not None:
-                    break
-                time.sleep(0.1)
-            self.stop()
-        sys.exit("no Xvfb display could be started")
+        self.process, os.environ["DISPLAY"] = xvfb.start(work, "1280x1024x24")
 
     def stop(self):
         if self.process is not None:

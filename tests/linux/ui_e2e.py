@@ -27,7 +27,9 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "emulated_box"))
+TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path[:0] = [TESTS, os.path.join(TESTS, "emulated_box")]
+import xvfb  # noqa: E402
 from emulator_link import PRELOAD, Emulator  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -73,7 +75,8 @@ class Desktop:
             raise
 
     def _start(self, work):
-        self.display = self._xvfb(work)
+        screen, self.display = xvfb.start(work, "1024x768x24")
+        self.processes.append(screen)
         os.environ["DISPLAY"] = self.display
         bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"], stdout=subprocess.PIPE,
                                stderr=open(os.path.join(work, "dbus.log"), "w"),
@@ -105,24 +108,6 @@ class Desktop:
         else:
             sys.exit("the window manager or logind's stand-in did not start: " +
                      open(os.path.join(work, "openbox.log")).read() + open(os.path.join(work, "logind.log")).read())
-
-    def _xvfb(self, work):
-        for number in range(97, 141):
-            if os.path.exists("/tmp/.X%d-lock" % number) or os.path.exists("/tmp/.X11-unix/X%d" % number):
-                continue
-            xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                    stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "xvfb.log"), "w"))
-            for _ in range(100):
-                if os.path.exists("/tmp/.X11-unix/X%d" % number):
-                    self.processes.append(xvfb)
-                    log("== Xvfb on :%d" % number)
-                    return ":%d" % number
-                if xvfb.poll() is not None:
-                    break
-                time.sleep(0.1)
-            xvfb.kill()
-            xvfb.wait()
-        sys.exit("no Xvfb display could be started")
 
     def stop(self):
         for process in reversed(self.processes):
@@ -169,7 +154,12 @@ class Run:
         self.output = open(os.path.join(suite.work, scenario + ".log"), "w")
         self.process = subprocess.Popen([program], env=env or dict(os.environ), stdout=self.output,
                                         stderr=subprocess.STDOUT)
-        self.dialog = self.wait_for(lambda: self._window(TITLE), 20, "the dialog appears")
+        try:
+            self.dialog = self.wait_for(lambda: self._window(TITLE), 20, "the dialog appears")
+        except BaseException:
+            # Not yet among the suite's runs, so nothing else would end it.
+            self.stop()
+            raise
 
     # -- the accessibility tree. A busy program (the update takes no events for up to 5 s while
     # it erases) does not answer, so every read is retried until its deadline.
