@@ -12,7 +12,6 @@
 extern "C" {
 #include <hidsdi.h>
 }
-#include <setupapi.h>
 
 #include <cstdio>
 #include <string>
@@ -20,39 +19,24 @@ extern "C" {
 
 #include "tests/emulated_box/pacer_ids.h"
 #include "tests/win32/emulator_link.h"
+#include "tests/win32/hid_interface_paths.h"
 
 namespace {
 
 // The pacer's device among the HID interfaces, opened for overlapped writes; null if not listed.
 HANDLE OpenPacerDevice() {
-    GUID hid;
-    HidD_GetHidGuid(&hid);
-    const HDEVINFO list = SetupDiGetClassDevsW(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (list == INVALID_HANDLE_VALUE) return nullptr;
-    HANDLE found = nullptr;
-    SP_DEVICE_INTERFACE_DATA data = {};
-    data.cbSize = sizeof data;
-    for (DWORD index = 0; found == nullptr && SetupDiEnumDeviceInterfaces(list, nullptr, &hid, index, &data); ++index) {
-        DWORD size = 0;
-        SetupDiGetDeviceInterfaceDetailW(list, &data, nullptr, 0, &size, nullptr);
-        std::vector<BYTE> buffer(size);
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-        if (size == 0 || !SetupDiGetDeviceInterfaceDetailW(list, &data, detail, size, nullptr, nullptr)) continue;
-        const HANDLE device = CreateFileW(detail->DevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    for (const std::wstring& path : e2e::HidInterfacePaths()) {
+        const HANDLE device = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                           nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         if (device == INVALID_HANDLE_VALUE) continue;
         HIDD_ATTRIBUTES attributes = {};
         attributes.Size = sizeof attributes;
         if (HidD_GetAttributes(device, &attributes) && attributes.VendorID == PACER_VENDOR_ID &&
-            attributes.ProductID == PACER_PRODUCT_ID) {
-            found = device;
-        } else {
-            CloseHandle(device);
-        }
+            attributes.ProductID == PACER_PRODUCT_ID)
+            return device;
+        CloseHandle(device);
     }
-    SetupDiDestroyDeviceInfoList(list);
-    return found;
+    return nullptr;
 }
 
 struct Writer {

@@ -23,7 +23,6 @@
 #include <windows.h>
 
 #include <dbt.h>
-#include <setupapi.h>
 
 #include <cstdio>
 #include <string>
@@ -32,6 +31,7 @@
 #include "resources/resource_ids.h"
 #include "tests/win32/e2e_support.h"
 #include "tests/win32/emulator_link.h"
+#include "tests/win32/hid_interface_paths.h"
 
 namespace {
 
@@ -248,7 +248,7 @@ public:
         DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
         filter.dbcc_size = sizeof filter;
         filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        filter.dbcc_classguid = kHidClass;
+        filter.dbcc_classguid = kHidInterfaceClass;
         registration_ = RegisterDeviceNotificationW(window_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     }
     ~NotificationWatch() {
@@ -269,8 +269,6 @@ public:
         return removed_;
     }
 
-    static constexpr GUID kHidClass = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-
 private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         auto* self = reinterpret_cast<NotificationWatch*>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -285,25 +283,6 @@ private:
     HDEVNOTIFY registration_ = nullptr;
     std::wstring removed_;
 };
-
-// The device paths of the HID class as the Setup API lists them: what the program stores.
-std::vector<std::wstring> ListedPaths() {
-    std::vector<std::wstring> paths;
-    const HDEVINFO list = SetupDiGetClassDevsW(&NotificationWatch::kHidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (list == INVALID_HANDLE_VALUE) return paths;
-    SP_DEVICE_INTERFACE_DATA data = {};
-    data.cbSize = sizeof data;
-    for (DWORD index = 0; SetupDiEnumDeviceInterfaces(list, nullptr, &NotificationWatch::kHidClass, index, &data); ++index) {
-        DWORD size = 0;
-        SetupDiGetDeviceInterfaceDetailW(list, &data, nullptr, 0, &size, nullptr);
-        std::vector<BYTE> buffer(size);
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-        if (size > 0 && SetupDiGetDeviceInterfaceDetailW(list, &data, detail, size, nullptr, nullptr)) paths.push_back(detail->DevicePath);
-    }
-    SetupDiDestroyDeviceInfoList(list);
-    return paths;
-}
 
 bool EqualIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {
     if (a.size() != b.size()) return false;
@@ -320,7 +299,7 @@ void PullIdle(Results& results, Scenario& scenario, const std::wstring& path) {
     Dialog dialog;
     if (!OpenDialog(results, program, path, &dialog)) return;
     ExpectReadyShown(results, dialog, L"VELTABOX", L"1.10");
-    const std::vector<std::wstring> listed = ListedPaths();
+    const std::vector<std::wstring> listed = HidInterfacePaths();
     NotificationWatch watch;
     results.Check(watch.Registered(), "the driver watches the HID notifications too", "error " + std::to_string(GetLastError()));
     // Wine's notifications reach a new registration through a thread that starts on its first
