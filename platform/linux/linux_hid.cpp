@@ -71,7 +71,7 @@ DeviceHandle HidOpen(const char16_t* path) {
     }
     const int fd = open(node.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        // The search opens each node once, so this is said once per node and search.
+        // The search opens each node once, so a box is named once per search.
         if (errno == EACCES || errno == EPERM) SayNodeDenied(node.c_str(), errno);
         return PLATFORM_NO_DEVICE;
     }

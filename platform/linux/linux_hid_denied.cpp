@@ -8,34 +8,54 @@
 #include <cstring>
 #include <string>
 
+#include "device/discovery.h"
+
 namespace {
 
-// "0003:000021B8:00000001" and the device's name, from the HID device above the node; empty
-// when udev does not know them. A node that may not be opened can still be looked at: stat
-// needs no permission on the node itself.
-std::string Identity(const char* node) {
+// HID_ID ("0003:000021B8:00000001") and HID_NAME of the HID device above the node; empty when
+// udev does not know them. A node that may not be opened can still be looked at: stat needs no
+// permission on the node itself.
+struct Identity {
+    std::string id;
+    std::string name;
+};
+
+Identity IdentityOf(const char* node) {
+    Identity identity;
     struct stat status;
-    if (stat(node, &status) != 0 || !S_ISCHR(status.st_mode)) return std::string();
+    if (stat(node, &status) != 0 || !S_ISCHR(status.st_mode)) return identity;
     udev* context = udev_new();
-    if (context == nullptr) return std::string();
-    std::string identity;
+    if (context == nullptr) return identity;
     udev_device* device = udev_device_new_from_devnum(context, 'c', status.st_rdev);
     udev_device* hid = device != nullptr ? udev_device_get_parent_with_subsystem_devtype(device, "hid", nullptr) : nullptr;
     const char* id = hid != nullptr ? udev_device_get_property_value(hid, "HID_ID") : nullptr;
     const char* name = hid != nullptr ? udev_device_get_property_value(hid, "HID_NAME") : nullptr;
-    if (id != nullptr) identity = std::string(" (") + id + (name != nullptr ? std::string(", ") + name : std::string()) + ")";
+    if (id != nullptr) identity.id = id;
+    if (name != nullptr) identity.name = name;
     if (device != nullptr) udev_device_unref(device);  // the parent belongs to it
     udev_unref(context);
     return identity;
+}
+
+bool IsBox(const Identity& identity) {
+    unsigned bus = 0;
+    unsigned vendor = 0;
+    unsigned product = 0;
+    if (std::sscanf(identity.id.c_str(), "%x:%x:%x", &bus, &vendor, &product) != 3) return false;
+    return vendor == DEVICE_VENDOR_ID && (product == PRODUCT_ID_VELTABOX || product == PRODUCT_ID_VELTA_HUB);
 }
 
 }  // namespace
 
 void SayNodeDenied(const char* node, int error) {
     const int saved = errno;
-    std::fprintf(stderr,
-                 "%s: cannot open %s%s: %s; passed over. A VELTABOX needs the udev rule 70-veltabox.rules, "
-                 "which gives the logged-in user access to it; install it and plug the box in again.\n",
-                 program_invocation_short_name, node, Identity(node).c_str(), std::strerror(error));
+    const Identity identity = IdentityOf(node);
+    if (IsBox(identity)) {
+        const std::string described = " (" + identity.id + (identity.name.empty() ? "" : ", " + identity.name) + ")";
+        std::fprintf(stderr,
+                     "%s: cannot open %s%s: %s; passed over. A VELTABOX needs the udev rule 70-veltabox.rules, "
+                     "which gives the logged-in user access to it; install it and plug the box in again.\n",
+                     program_invocation_short_name, node, described.c_str(), std::strerror(error));
+    }
     errno = saved;
 }

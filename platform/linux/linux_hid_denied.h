@@ -3,7 +3,8 @@
 // texts ("no box found"), so standard error is where the reason can be read.
 #pragma once
 
-// Writes one line to standard error: the node, the device behind it as udev describes it (so
-// that a keyboard is not taken for the box), the system's reason and the udev rule that gives the
-// logged-in user the box. Leaves errno as it found it.
+// When udev says the device behind the node is a box: one line to standard error with the node,
+// the device as udev describes it, the system's reason and the udev rule that gives the
+// logged-in user the box. Any other device (a keyboard or mouse that belongs to root) is passed
+// over in silence: the rule would not help there. Leaves errno as it found it.
 void SayNodeDenied(const char* node, int error);

@@ -49,6 +49,8 @@ bool IsPowerOfTen(unsigned value) {
 
 TEST_F(HidrawTest, SearchTakesTheFirstBoxInNodeOrderPassingOverOtherDevicesAndNodesItMayNotOpen) {
     const int other = PlugOther();
+    const int lockedOther = PlugOther();
+    ASSERT_EQ(chmod(emu::NodeOf(lockedOther).c_str(), 0), 0);
     const int locked = PlugBox(sim::MakeBox(1, true));
     ASSERT_EQ(chmod(emu::NodeOf(locked).c_str(), 0), 0);
     // The two boxes get /dev/hidraw9 and /dev/hidraw10 (or 99 and 100): in the order of their
@@ -72,7 +74,8 @@ TEST_F(HidrawTest, SearchTakesTheFirstBoxInNodeOrderPassingOverOtherDevicesAndNo
     EXPECT_GT(emu::RequestsServed(other), 0) << "a device before the box was not looked at";
     EXPECT_EQ(emu::RequestsServed(locked), 0);
     EXPECT_EQ(emu::RequestsServed(second), 0) << "the search went on past the first box";
-    // One line for the node that could not be opened: the node, the device behind it, the rule.
+    // One line for the box's node that could not be opened (the node, the device behind it, the
+    // rule); none for the other device's, which the rule would not open.
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
     EXPECT_NE(said.find(emu::NodeOf(locked) + " (0003:000021B8:00000001, SORVANTIK VELTABOX)"), std::string::npos) << said;
     EXPECT_NE(said.find("70-veltabox.rules"), std::string::npos) << said;
