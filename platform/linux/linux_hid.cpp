@@ -10,12 +10,12 @@
 
 #include <cerrno>
 #include <climits>
-#include <ctime>
 #include <string>
 
 #include "platform/linux/linux_hid_denied.h"
 #include "platform/linux/linux_hid_descriptor.h"
 #include "platform/linux/linux_hid_path.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -32,24 +32,18 @@ int DescriptorOf(DeviceHandle device) {
     return static_cast<int>(device);
 }
 
-std::uint64_t NowMicroseconds() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1000000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
-}
-
 // poll() until the node is ready for `events` or the deadline has passed, restarted after a
 // signal with the time that is left (rounded up, so the wait is never shorter than asked). True
 // also when poll reports the node gone or broken: the transfer that follows then fails with the
 // system's own reason. False with errno ETIMEDOUT when the time ran out.
 bool WaitUntilReady(int fd, short events, std::uint64_t deadline) {
     for (;;) {
-        const std::uint64_t now = NowMicroseconds();
+        const std::uint64_t now = SystemClockMicroseconds();
         const std::uint64_t left = deadline > now ? (deadline - now + 999) / 1000 : 0;
         pollfd node = {fd, events, 0};
         const int ready = poll(&node, 1, left > INT_MAX ? INT_MAX : static_cast<int>(left));
         if (ready > 0) return true;
-        if (ready == 0 && NowMicroseconds() >= deadline) {
+        if (ready == 0 && SystemClockMicroseconds() >= deadline) {
             errno = ETIMEDOUT;
             return false;
         }
@@ -57,7 +51,7 @@ bool WaitUntilReady(int fd, short events, std::uint64_t deadline) {
     }
 }
 
-std::uint64_t DeadlineIn(std::uint32_t milliseconds) { return NowMicroseconds() + static_cast<std::uint64_t>(milliseconds) * 1000u; }
+std::uint64_t DeadlineIn(std::uint32_t milliseconds) { return SystemClockMicroseconds() + static_cast<std::uint64_t>(milliseconds) * 1000u; }
 
 }  // namespace
 
@@ -143,7 +137,7 @@ bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t leng
             return false;
         }
         if (errno != EAGAIN && errno != EINTR) return false;
-        if (NowMicroseconds() >= deadline) {
+        if (SystemClockMicroseconds() >= deadline) {
             errno = ETIMEDOUT;
             return false;
         }
