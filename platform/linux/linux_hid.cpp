@@ -146,12 +146,12 @@ bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t leng
 
 // HIDIOCGINPUT(length) asks the box for the input report whose ID stands in report[0] (a
 // GET_REPORT on the control pipe) and copies at most `length` bytes of its answer, ID included,
-// into the buffer. `timeoutMs` bounds what can be bounded: the wait for the node to take a
-// request, as for a write. The wait for the answer cannot be: the ioctl has no time-out of its
-// own, and the kernel waits for the transfer without letting a signal end it. The kernel bounds
-// it at 5 s (USB_CTRL_GET_TIMEOUT), longer than `timeoutMs`; a box that never answers therefore
+// into the buffer. `timeoutMs` cannot be honoured: the ioctl has no time-out of its own, the
+// kernel waits for the transfer without letting a signal end it, and there is nothing to wait for
+// beforehand, since hidraw always polls writable. The kernel bounds the transfer at 5 s
+// (USB_CTRL_SET_TIMEOUT in usbhid), longer than `timeoutMs`; a box that never answers therefore
 // costs 5 s here, against `timeoutMs` on Windows, and the request fails with ETIMEDOUT.
-bool HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
+bool HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t /*timeoutMs*/) {
     const int fd = DescriptorOf(device);
     if (fd < 0) return false;
     // The ioctl's number carries the length in 14 bits.
@@ -159,7 +159,6 @@ bool HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t 
         errno = EINVAL;
         return false;
     }
-    if (!WaitUntilReady(fd, POLLOUT, DeadlineIn(timeoutMs))) return false;
     return ioctl(fd, HIDIOCGINPUT(length), report) >= 0;
 }
 
