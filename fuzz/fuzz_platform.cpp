@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/detail_record.h"
 #include "platform/hid.h"
 #include "platform/system.h"
 
@@ -61,9 +62,7 @@ bool HidInterfaceDetail(InterfaceList, std::uint32_t, void* detail, std::uint32_
     return true;
 }
 
-const char16_t* HidDetailPath(const void* detail) {
-    return reinterpret_cast<const char16_t*>(static_cast<const std::uint8_t*>(detail) + 4);
-}
+const char16_t* HidDetailPath(const void* detail) { return DetailRecordPath(detail); }
 
 void HidFreeInterfaceList(InterfaceList) { --g_lists; }
 

@@ -13,11 +13,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/detail_record.h"
 #include "platform/linux/linux_hid_path.h"
 
 namespace {
@@ -39,9 +39,6 @@ struct ListSlot {
 };
 ListSlot g_lists[LIST_SLOTS];
 
-// The detail record: its own size as a 32-bit word, then the zero-terminated UTF-16 path.
-constexpr std::uint32_t DETAIL_PATH_OFFSET = 4;
-
 ListSlot* SlotOf(InterfaceList list) {
     if (list < FIRST_LIST || list >= FIRST_LIST + static_cast<InterfaceList>(LIST_SLOTS)) return nullptr;
     ListSlot& slot = g_lists[list - FIRST_LIST];
@@ -59,10 +56,6 @@ const std::u16string* PathAt(InterfaceList list, std::uint32_t index) {
         return nullptr;
     }
     return &slot->paths[index];
-}
-
-std::uint32_t DetailSize(const std::u16string& path) {
-    return DETAIL_PATH_OFFSET + static_cast<std::uint32_t>((path.size() + 1) * sizeof(char16_t));
 }
 
 using Udev = std::unique_ptr<udev, decltype(&udev_unref)>;
@@ -123,26 +116,21 @@ bool HidEnumInterface(InterfaceList list, std::uint32_t index) { return PathAt(l
 
 std::uint32_t HidInterfaceDetailSize(InterfaceList list, std::uint32_t index) {
     const std::u16string* path = PathAt(list, index);
-    return path == nullptr ? 0 : DetailSize(*path);
+    return path == nullptr ? 0 : DetailRecordSize(path->size());
 }
 
 bool HidInterfaceDetail(InterfaceList list, std::uint32_t index, void* detail, std::uint32_t size) {
     const std::u16string* path = PathAt(list, index);
     if (path == nullptr) return false;
-    const std::uint32_t needed = DetailSize(*path);
-    if (detail == nullptr || size < needed) {
+    if (detail == nullptr || size < DetailRecordSize(path->size())) {
         errno = EINVAL;
         return false;
     }
-    auto* bytes = static_cast<std::uint8_t*>(detail);
-    std::memcpy(bytes, &needed, sizeof needed);
-    std::memcpy(bytes + DETAIL_PATH_OFFSET, path->c_str(), (path->size() + 1) * sizeof(char16_t));
+    WriteDetailRecord(detail, path->c_str(), path->size());
     return true;
 }
 
-const char16_t* HidDetailPath(const void* detail) {
-    return reinterpret_cast<const char16_t*>(static_cast<const std::uint8_t*>(detail) + DETAIL_PATH_OFFSET);
-}
+const char16_t* HidDetailPath(const void* detail) { return DetailRecordPath(detail); }
 
 void HidFreeInterfaceList(InterfaceList list) {
     ListSlot* slot = SlotOf(list);

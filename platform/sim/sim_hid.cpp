@@ -1,6 +1,7 @@
 // The platform's HID and system functions, played against the simulated world.
 #include <cstring>
 
+#include "platform/detail_record.h"
 #include "platform/hid.h"
 #include "platform/sim/sim_box.h"
 
@@ -43,9 +44,6 @@ const sim::Interface* Member(InterfaceList list, std::uint32_t index) {
     return &g_world.interfaces[(*members)[index]];
 }
 
-// The detail record as Windows lays it out: a 32-bit size, then the path.
-constexpr std::uint32_t DETAIL_PATH_OFFSET = 4;
-
 }  // namespace
 
 InterfaceList HidListInterfaces() {
@@ -73,24 +71,18 @@ std::uint32_t HidInterfaceDetailSize(InterfaceList list, std::uint32_t index) {
         Fail(sim::ERROR_INVALID_PARAMETER);
         return 0;
     }
-    return DETAIL_PATH_OFFSET + static_cast<std::uint32_t>((iface->path.size() + 1) * sizeof(char16_t));
+    return DetailRecordSize(iface->path.size());
 }
 
 bool HidInterfaceDetail(InterfaceList list, std::uint32_t index, void* detail, std::uint32_t size) {
     const sim::Interface* iface = Member(list, index);
     if (iface == nullptr || iface->kind == sim::InterfaceKind::DetailFails) return Fail(sim::ERROR_INVALID_PARAMETER);
-    const std::uint32_t needed = DETAIL_PATH_OFFSET + static_cast<std::uint32_t>((iface->path.size() + 1) * sizeof(char16_t));
-    if (size < needed) return Fail(sim::ERROR_INVALID_PARAMETER);
-    auto* bytes = static_cast<std::uint8_t*>(detail);
-    const std::uint32_t fixedPart = 8;
-    std::memcpy(bytes, &fixedPart, sizeof fixedPart);
-    std::memcpy(bytes + DETAIL_PATH_OFFSET, iface->path.c_str(), (iface->path.size() + 1) * sizeof(char16_t));
+    if (size < DetailRecordSize(iface->path.size())) return Fail(sim::ERROR_INVALID_PARAMETER);
+    WriteDetailRecord(detail, iface->path.c_str(), iface->path.size());
     return true;
 }
 
-const char16_t* HidDetailPath(const void* detail) {
-    return reinterpret_cast<const char16_t*>(static_cast<const std::uint8_t*>(detail) + DETAIL_PATH_OFFSET);
-}
+const char16_t* HidDetailPath(const void* detail) { return DetailRecordPath(detail); }
 
 void HidFreeInterfaceList(InterfaceList list) {
     if (g_world.lists.erase(list) != 0) --g_world.openLists;
