@@ -6,6 +6,15 @@ std::size_t TextLength(const char16_t* text) {
     return length;
 }
 
+int CopyText(const char16_t* text, char16_t* buffer, int capacity) {
+    if (buffer == nullptr || capacity <= 0) return 0;
+    int count = 0;
+    if (text != nullptr)
+        for (; count < capacity - 1 && text[count] != 0; ++count) buffer[count] = text[count];
+    buffer[count] = 0;
+    return count;
+}
+
 void TextAppend(char16_t* buffer, std::size_t capacity, const char16_t* text) {
     if (capacity == 0) return;
     std::size_t at = 0;

@@ -47,4 +47,15 @@ TEST(Text, AppendingAndFormattingStayWithinTheBuffer) {
     EXPECT_EQ(std::u16string(formatted), u"abcd");
 }
 
+TEST(Text, CopyingOutIsCutToTheBufferLikeGetWindowText) {
+    char16_t buffer[4] = {u'#', u'#', u'#', u'#'};
+    EXPECT_EQ(CopyText(u"Beenden", buffer, 4), 3);
+    EXPECT_EQ(std::u16string(buffer), u"Bee");
+    EXPECT_EQ(CopyText(u"", buffer, 4), 0);
+    EXPECT_EQ(buffer[0], 0);
+    buffer[0] = u'#';
+    EXPECT_EQ(CopyText(u"Beenden", buffer, 0), 0);
+    EXPECT_EQ(buffer[0], u'#');
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "app/text.h"
 #include "platform/linux/linux_dialog_layout.h"
 #include "platform/linux/linux_embedded.h"
 #include "platform/linux/linux_hold.h"
@@ -260,7 +261,8 @@ int UiGetWindowTextLength(WindowHandle window) {
 
 int UiGetWindowText(WindowHandle window, char16_t* buffer, int capacity) {
     GtkWidget* widget = WidgetOf(window);
-    return CopyText(widget == nullptr ? std::u16string() : WidgetText(widget), buffer, capacity);
+    const std::u16string text = widget == nullptr ? std::u16string() : WidgetText(widget);
+    return CopyText(text.c_str(), buffer, capacity);
 }
 
 void UiEnableWindow(WindowHandle window, bool enable) {

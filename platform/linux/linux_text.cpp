@@ -1,6 +1,5 @@
 #include "platform/linux/linux_text.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include <glib.h>
@@ -76,12 +75,4 @@ std::u16string Utf16FromUtf8(const char* text) {
         }
     }
     return out;
-}
-
-int CopyText(const std::u16string& text, char16_t* buffer, int capacity) {
-    if (buffer == nullptr || capacity <= 0) return 0;
-    const std::size_t count = std::min(text.size(), static_cast<std::size_t>(capacity - 1));
-    if (count > 0) std::memcpy(buffer, text.data(), count * sizeof(char16_t));
-    buffer[count] = 0;
-    return static_cast<int>(count);
 }

@@ -8,6 +8,3 @@
 std::string Utf8FromUtf16(const char16_t* text);
 // Invalid UTF-8 from the system likewise: each byte that does not decode becomes U+FFFD.
 std::u16string Utf16FromUtf8(const char* text);
-// GetWindowTextW's contract: at most `capacity` - 1 units, always zero-terminated, the count of
-// units copied returned; nothing written when `capacity` is 0 or less.
-int CopyText(const std::u16string& text, char16_t* buffer, int capacity);

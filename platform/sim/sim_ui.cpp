@@ -5,6 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "app/text.h"
 #include "platform/sim/sim_box.h"
 #include "platform/window_constants.h"
 #include "resources/catalogue.h"
@@ -156,11 +157,7 @@ int UiGetWindowTextLength(WindowHandle window) {
 
 int UiGetWindowText(WindowHandle window, char16_t* buffer, int capacity) {
     const std::u16string* text = simui::TextOf(window);
-    if (capacity <= 0) return 0;
-    const std::size_t count = text == nullptr ? 0 : std::min(text->size(), static_cast<std::size_t>(capacity - 1));
-    if (count > 0) std::memcpy(buffer, text->data(), count * sizeof(char16_t));
-    buffer[count] = 0;
-    return static_cast<int>(count);
+    return CopyText(text == nullptr ? nullptr : text->c_str(), buffer, capacity);
 }
 
 void UiEnableWindow(WindowHandle window, bool enable) {

@@ -27,14 +27,3 @@ TEST(TextCrossing, BrokenTextIsShownWithReplacementCharactersNotDropped) {
     EXPECT_EQ(Utf16FromUtf8("x\xC3(y"), u"x\uFFFD(y");
     EXPECT_EQ(Utf8FromUtf16(nullptr), "");
 }
-
-TEST(TextCrossing, ReadingBackIsCutToTheBufferLikeGetWindowText) {
-    char16_t buffer[4] = {u'#', u'#', u'#', u'#'};
-    EXPECT_EQ(CopyText(u"Beenden", buffer, 4), 3);
-    EXPECT_EQ(std::u16string(buffer), u"Bee");
-    EXPECT_EQ(CopyText(u"", buffer, 4), 0);
-    EXPECT_EQ(buffer[0], 0);
-    buffer[0] = u'#';
-    EXPECT_EQ(CopyText(u"Beenden", buffer, 0), 0);
-    EXPECT_EQ(buffer[0], u'#');
-}
