@@ -288,11 +288,8 @@ void UiShowWindow(WindowHandle window, int command) {
 void UiSetDialogIcon(WindowHandle dialog, ModuleHandle, std::uint16_t iconId) {
     GtkWidget* window = WidgetOf(dialog, WindowKind::Dialog);
     if (window == nullptr || iconId != IDI_APP) return;
-    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("ico", nullptr);
-    if (loader == nullptr) return;
-    const bool written = gdk_pixbuf_loader_write(loader, APP_ICO, APP_ICO_SIZE, nullptr) != FALSE;
-    const bool closed = gdk_pixbuf_loader_close(loader, nullptr) != FALSE;
-    GdkPixbuf* icon = written && closed ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
-    if (icon != nullptr) gtk_window_set_icon(GTK_WINDOW(window), icon);
-    g_object_unref(loader);
+    GdkPixbuf* icon = DecodeEmbedded("ico", APP_ICO, APP_ICO_SIZE);
+    if (icon == nullptr) return;
+    gtk_window_set_icon(GTK_WINDOW(window), icon);
+    g_object_unref(icon);
 }

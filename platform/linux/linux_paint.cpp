@@ -5,7 +5,6 @@
 #include <vector>
 
 #include <gdk/gdk.h>
-#include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include "platform/linux/linux_embedded.h"
 #include "platform/linux/linux_windows.h"
@@ -58,19 +57,18 @@ DrawContext NewContext(cairo_t* target) {
     return FIRST_CONTEXT + static_cast<DrawContext>(g_contexts.size() - 1);
 }
 
-// The embedded BMP, decoded by gdk-pixbuf's own BMP loader.
-GdkPixbuf* DecodeLogo() {
-    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("bmp", nullptr);
+}  // namespace
+
+GdkPixbuf* DecodeEmbedded(const char* type, const std::uint8_t* bytes, std::uint32_t size) {
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type(type, nullptr);
     if (loader == nullptr) return nullptr;
-    const bool written = gdk_pixbuf_loader_write(loader, LOGO_BMP, LOGO_BMP_SIZE, nullptr) != FALSE;
+    const bool written = gdk_pixbuf_loader_write(loader, bytes, size, nullptr) != FALSE;
     const bool closed = gdk_pixbuf_loader_close(loader, nullptr) != FALSE;
     GdkPixbuf* pixbuf = written && closed ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
-    if (pixbuf != nullptr) g_object_ref(pixbuf);
+    if (pixbuf != nullptr) g_object_ref(pixbuf);  // the loader's own goes with it
     g_object_unref(loader);
     return pixbuf;
 }
-
-}  // namespace
 
 DrawContext OpenPaintContext(cairo_t* target) { return NewContext(target); }
 
@@ -112,7 +110,7 @@ void UiEndPaint(WindowHandle, PaintSession* session) {
 
 GdiObject UiLoadBitmap(ModuleHandle, std::uint16_t bitmapId) {
     if (bitmapId != IDB_LOGO) return 0;
-    GdkPixbuf* pixbuf = DecodeLogo();
+    GdkPixbuf* pixbuf = DecodeEmbedded("bmp", LOGO_BMP, LOGO_BMP_SIZE);
     if (pixbuf == nullptr) return 0;
     g_bitmaps.push_back(pixbuf);
     return FIRST_BITMAP + static_cast<GdiObject>(g_bitmaps.size() - 1);

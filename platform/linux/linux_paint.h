@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cairo.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include <cstdint>
 
@@ -17,5 +18,8 @@ bool PaintContextTextColour(DrawContext dc, std::uint32_t* colour);
 // What UiBeginPaint hands out while the dialog's drawing area is being drawn: set around the
 // WM_PAINT the drawing handler sends, null otherwise.
 void SetDialogPaintTarget(cairo_t* target);
+// Image bytes carried in the program (linux_embedded.h), decoded by gdk-pixbuf's loader for
+// `type` ("bmp", "ico"): a reference of the caller's own, null when they do not decode.
+GdkPixbuf* DecodeEmbedded(const char* type, const std::uint8_t* bytes, std::uint32_t size);
 // Contexts and bitmaps still held, for the checks that painting frees what it took.
 int LivePaintObjects();
