@@ -54,14 +54,10 @@ gboolean SendPendingCommand(gpointer) {
     return G_SOURCE_REMOVE;
 }
 
-void OnClicked(GtkWidget* button, gpointer) {
+void OnClicked(GtkWidget*, gpointer id) {
     if (IsHeld() || g_pendingCommand != 0) return;
-    const WindowHandle control = HandleOfWidget(button);
-    for (const int id : {IDCANCEL, IDC_UPDATE}) {
-        if (control == 0 || ControlHandle(id) != control) continue;
-        g_pendingCommand = id;
-        g_idle_add_full(G_PRIORITY_DEFAULT, SendPendingCommand, nullptr, nullptr);
-    }
+    g_pendingCommand = GPOINTER_TO_INT(id);
+    g_idle_add_full(G_PRIORITY_DEFAULT, SendPendingCommand, nullptr, nullptr);
 }
 
 gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer) {
@@ -163,7 +159,7 @@ void Connect(const MainDialogWidgets& widgets) {
     g_signal_connect(widgets.window, "key-press-event", G_CALLBACK(OnKeyPress), nullptr);
     g_signal_connect(widgets.logoArea, "draw", G_CALLBACK(OnDrawLogo), nullptr);
     for (const int id : {IDCANCEL, IDC_UPDATE})
-        g_signal_connect(WidgetOf(ControlHandle(id)), "clicked", G_CALLBACK(OnClicked), nullptr);
+        g_signal_connect(WidgetOf(ControlHandle(id)), "clicked", G_CALLBACK(OnClicked), GINT_TO_POINTER(id));
 }
 
 void SetWidgetText(GtkWidget* widget, const std::string& text) {

@@ -54,12 +54,6 @@ WindowHandle ControlHandle(int controlId) {
     return 0;
 }
 
-WindowHandle HandleOfWidget(const GtkWidget* widget) {
-    for (std::size_t i = 0; i < g_slots.size(); ++i)
-        if (widget != nullptr && g_slots[i].widget == widget) return FIRST_HANDLE + static_cast<WindowHandle>(i);
-    return 0;
-}
-
 void ForEachTopLevel(void (*visit)(WindowHandle window, GtkWidget* widget, void* data), void* data) {
     for (std::size_t i = 0; i < g_slots.size(); ++i)
         if (g_slots[i].widget != nullptr && g_slots[i].kind != WindowKind::Control)

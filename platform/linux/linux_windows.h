@@ -17,7 +17,5 @@ GtkWidget* WidgetOf(WindowHandle window);
 GtkWidget* WidgetOf(WindowHandle window, WindowKind kind);
 // The first live control with that id (GetDlgItem's rule), 0 when there is none.
 WindowHandle ControlHandle(int controlId);
-// The handle of a live widget, 0 when it has none.
-WindowHandle HandleOfWidget(const GtkWidget* widget);
 // Every live top-level window's handle (dialog and progress windows), for the foreground test.
 void ForEachTopLevel(void (*visit)(WindowHandle window, GtkWidget* widget, void* data), void* data);
