@@ -112,7 +112,4 @@ void HidClose(DeviceHandle) {
     --g_handles;
 }
 
-std::uint32_t SystemLastError() { return 0; }
 void SystemPause(std::uint32_t) {}
-std::uint64_t SystemClockMicroseconds() { return 0; }
-void SystemPauseUntil(std::uint64_t) {}

@@ -18,7 +18,6 @@ struct Context {
     GdiObject selected;  // the bitmap a memory context holds, 0 for none
     bool colourSet;
     std::uint32_t colour;
-    int bkMode;
 };
 
 constexpr DrawContext FIRST_CONTEXT = 0x20000;
@@ -53,7 +52,7 @@ void ForgetReleased() {
 }
 
 DrawContext NewContext(cairo_t* target) {
-    g_contexts.push_back({true, target, 0, false, 0, 0});
+    g_contexts.push_back({true, target, 0, false, 0});
     return FIRST_CONTEXT + static_cast<DrawContext>(g_contexts.size() - 1);
 }
 
@@ -188,8 +187,5 @@ void UiSetTextColor(DrawContext dc, std::uint32_t colour) {
     }
 }
 
-// GTK draws labels without a background of their own, which is what TRANSPARENT asks for; the
-// mode is kept only so that the context answers as the logic left it.
-void UiSetBkMode(DrawContext dc, int mode) {
-    if (Context* context = ContextOf(dc)) context->bkMode = mode;
-}
+// GTK draws labels without a background of their own, which is what TRANSPARENT asks for.
+void UiSetBkMode(DrawContext, int) {}

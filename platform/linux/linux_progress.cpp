@@ -46,10 +46,8 @@ GtkWidget* FillingBar(int clientHeight) {
                std::max(6, clientHeight - 2 * MARGIN - 4));
     GtkCssProvider* provider = gtk_css_provider_new();
     gtk_css_provider_load_from_data(provider, css, -1, nullptr);
-    for (GtkWidget* widget : {bar}) {
-        gtk_style_context_add_provider(gtk_widget_get_style_context(widget), GTK_STYLE_PROVIDER(provider),
-                                       GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    }
+    gtk_style_context_add_provider(gtk_widget_get_style_context(bar), GTK_STYLE_PROVIDER(provider),
+                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     g_object_unref(provider);
     return bar;
 }
@@ -103,14 +101,12 @@ void UiSetProgressPosition(WindowHandle progress, std::uint32_t position) {
     gdk_display_flush(gtk_widget_get_display(window));
 }
 
-// DestroyWindow. The progress window's end is the end of the transfer: one last held pass
-// drops the input that came since the previous one. The dialog itself ends through
-// UiEndDialog only.
+// DestroyWindow, which the logic calls on the progress window alone (the dialog ends through
+// UiEndDialog). Its end is the end of the transfer: one last held pass drops the input that
+// came since the previous one.
 void UiDestroyWindow(WindowHandle window) {
     if (GtkWidget* progress = WidgetOf(window, WindowKind::Progress)) {
         gtk_widget_destroy(progress);
         EndHold();
-    } else if (GtkWidget* control = WidgetOf(window, WindowKind::Control)) {
-        gtk_widget_destroy(control);
     }
 }
