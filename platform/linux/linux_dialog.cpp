@@ -141,7 +141,7 @@ void ApplyTextColour(GtkWidget* widget, std::uint32_t colour) {
 // nothing: GTK labels have no background of their own and show the dialog's.
 void ApplyStaticColours() {
     static const int kStatic[] = {IDC_LABEL_FW1, IDC_LABEL_FW2, IDC_VALUE_FW1, IDC_VALUE_FW2, IDC_INFO_TEXT,
-                                  -1,            IDC_LABEL_FW3, IDC_VALUE_FW3};
+                                  ID_HINT_LABEL, IDC_LABEL_FW3, IDC_VALUE_FW3};
     for (const int id : kStatic) {
         const WindowHandle control = ControlHandle(id);
         GtkWidget* widget = WidgetOf(control);

@@ -6,12 +6,10 @@
 #include <string>
 
 #include "platform/linux/linux_windows.h"
+#include "platform/window_constants.h"
 #include "resources/resource_ids.h"
 
 namespace {
-
-constexpr int ID_CANCEL = 2;
-constexpr int ID_HINT_LABEL = -1;
 
 struct DialogUnits {
     int charWidth;  // pixels per 4 horizontal units
@@ -119,7 +117,7 @@ MainDialogWidgets BuildMainDialog() {
 
     // The controls are made in the template's order, so that GetDlgItem's first match and the
     // handles follow it; they are placed by the boxes below.
-    GtkWidget* cancel = Button("Beenden", ID_CANCEL, units);
+    GtkWidget* cancel = Button("Beenden", IDCANCEL, units);
     GtkWidget* update = Button("Update", IDC_UPDATE, units);
     gtk_widget_set_sensitive(update, FALSE);
     GtkWidget* group = VersionGroup(units);

@@ -5,6 +5,10 @@
 
 #include "platform/window.h"
 
+// The "Hinweisfenster:" label has no id of its own: IDC_STATIC in the template, which
+// resources/app.rc defines for itself rather than in resource_ids.h.
+constexpr int ID_HINT_LABEL = -1;
+
 struct MainDialogWidgets {
     WindowHandle dialog;
     GtkWidget* window;
