@@ -10,6 +10,7 @@
 // init system) nothing is held: the update runs as it would, and standard error says so.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -28,8 +29,8 @@ constexpr gint CALL_TIMEOUT_MS = 3000;
 int g_inhibitor = -1;
 
 void Report(const char* what, GError* error) {
-    std::fprintf(stderr, "veltabox-updater: sleep and shutdown are not held off during the update (%s: %s)\n", what,
-                 error != nullptr ? error->message : "no answer");
+    std::fprintf(stderr, "%s: sleep and shutdown are not held off during the update (%s: %s)\n",
+                 program_invocation_short_name, what, error != nullptr ? error->message : "no answer");
     if (error != nullptr) g_error_free(error);
 }
 
