@@ -5,9 +5,11 @@
 #include <cairo.h>
 
 #include "platform/linux/linux_paint.h"
+#include "platform/linux/linux_windows.h"
 #include "platform/window.h"
 #include "platform/window_constants.h"
 #include "resources/resource_ids.h"
+#include "tests/linux/ui/ui_recorder.h"
 
 namespace {
 
@@ -120,9 +122,18 @@ TEST(LogoPainting, StaleAndForeignHandlesAreRefused) {
     EXPECT_EQ(LivePaintObjects(), 0);
 }
 
-TEST(LogoPainting, BeginPaintOutsideAPaintOfTheDialogGivesNoContext) {
+TEST(LogoPainting, BeginPaintGivesAContextOnlyWhileTheDialogIsBeingDrawn) {
+    if (!HaveDisplay()) GTEST_SKIP() << "no display";
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    const WindowHandle dialog = AddWindow(window, WindowKind::Dialog, 0);
+    Canvas canvas(10, 10);
     PaintSession session;
-    EXPECT_EQ(UiBeginPaint(0x10000, &session), 0);
-    UiEndPaint(0x10000, &session);
+    EXPECT_EQ(UiBeginPaint(dialog, &session), 0) << "outside a paint of the dialog";
+    UiEndPaint(dialog, &session);
+    SetDialogPaintTarget(canvas.cr);
+    EXPECT_NE(UiBeginPaint(dialog, &session), 0) << "inside one";
+    UiEndPaint(dialog, &session);
+    SetDialogPaintTarget(nullptr);
+    gtk_widget_destroy(window);
     EXPECT_EQ(LivePaintObjects(), 0);
 }
