@@ -1,4 +1,6 @@
-# Writes a file's bytes as a C++ array for the Linux programs. Run as
+# Writes a file's bytes as a C++ array: the logo and the icon for the Linux programs, and the
+# firmware image for the portable builds (firmware_image.cmake includes this once it has checked
+# the image). Run as
 # `cmake -DINPUT=<file> -DOUTPUT=<file.cpp> -DNAME=<array> -DHEADER=<header> -P embed_file.cmake`;
 # the array is NAME, its size NAME_SIZE, both declared in HEADER.
 cmake_minimum_required(VERSION 3.20)

@@ -19,13 +19,7 @@ elseif(size GREATER capacity)
   message(FATAL_ERROR "firmware image ${INPUT} has ${size} bytes, more than the ${capacity} the update erases")
 endif()
 if(OUTPUT)
-  file(READ "${INPUT}" hex HEX)
-  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
-  string(REGEX REPLACE "((0x..,){24})" "\\1\n" bytes "${bytes}")
-  file(WRITE "${OUTPUT}.tmp"
-    "// Made from the firmware image at build time; do not edit.\n"
-    "#include \"resources/firmware_image.h\"\n\n"
-    "const std::uint8_t FIRMWARE_IMAGE[] = {\n${bytes}\n};\n"
-    "const std::uint32_t FIRMWARE_IMAGE_SIZE = ${size};\n")
-  file(RENAME "${OUTPUT}.tmp" "${OUTPUT}")
+  set(NAME FIRMWARE_IMAGE)
+  set(HEADER resources/firmware_image.h)
+  include(${CMAKE_CURRENT_LIST_DIR}/embed_file.cmake)
 endif()
