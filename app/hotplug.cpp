@@ -31,7 +31,28 @@ bool IsHeldBoxPath(const DeviceBroadcastInterface& record) {
 
 void OnArrival() {
     if (IsDeviceHeld(g_device)) return;  // one box at a time
-    if (FindDevice(g_device) != DEV_OK) return;  // any other HID device, silently
+    const std::int32_t found = SearchForBox();
+    if (found == DEV_OK) {
+        StopLookingAgain();
+        return ShowArrivedBox();
+    }
+    // A box that cannot be used says why; any other HID device, or a box whose query failed
+    // (held until it is removed), passes silently.
+    ShowUnusableBox(found);
+}
+
+void OnRemoval(const DeviceBroadcastInterface& record) {
+    if (!IsDeviceHeld(g_device)) return LookAgain();  // perhaps the box another program holds
+    if (!IsHeldBoxPath(record)) return;
+    CloseDevice(g_device);
+    UiEnableWindow(UiGetControl(g_hMainDlg, IDC_UPDATE), false);
+    ShowVersions();
+    SetInfoTextWithInstructions(IDS_DISCONNECTED);
+}
+
+}  // namespace
+
+void ShowArrivedBox() {
     const WindowHandle update = UiGetControl(g_hMainDlg, IDC_UPDATE);
     if (g_device.bootloaderMode != 0) {
         SetInfoText(IDS_READY);
@@ -43,16 +64,6 @@ void OnArrival() {
     CloseDevice(g_device);
     SetInfoTextWithInstructions(IDS_WRONG_MODE);
 }
-
-void OnRemoval(const DeviceBroadcastInterface& record) {
-    if (!IsDeviceHeld(g_device) || !IsHeldBoxPath(record)) return;
-    CloseDevice(g_device);
-    UiEnableWindow(UiGetControl(g_hMainDlg, IDC_UPDATE), false);
-    ShowVersions();
-    SetInfoTextWithInstructions(IDS_DISCONNECTED);
-}
-
-}  // namespace
 
 std::intptr_t OnDeviceChange(std::uintptr_t eventCode, const void* record) {
     if (eventCode != DBT_DEVICEARRIVAL && eventCode != DBT_DEVICEREMOVECOMPLETE) return 0;

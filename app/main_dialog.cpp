@@ -8,6 +8,7 @@
 #include "update/update.h"
 
 void ShutdownDevice() {
+    StopLookingAgain();
     if (g_hDevNotify != 0) UiUnregisterNotifications(g_hDevNotify);
     CloseDevice(g_device);
 }
@@ -36,7 +37,8 @@ void OnInitDialog(WindowHandle dialog) {
         return;
     }
 
-    const std::int32_t found = FindDevice(g_device);
+    const std::int32_t found = SearchForBox();
+    if (ShowUnusableBox(found)) return;
     if (found != DEV_OK) {
         UiEnableWindow(UiGetControl(dialog, IDC_UPDATE), false);
         CloseDevice(g_device);  // never hold a box that was not queried at start
@@ -84,6 +86,8 @@ std::intptr_t MainDialogProc(WindowHandle dialog, std::uint32_t message, std::ui
             UiSetBkMode(dc, TRANSPARENT);
             return COLOR_BTNFACE + 1;  // taken as the face colour's system brush
         }
+        case WM_TIMER:
+            return OnTimer(wParam);
         case WM_DEVICECHANGE:
             return OnDeviceChange(wParam, reinterpret_cast<const void*>(lParam)) != 0 ? 1 : 0;
         default:

@@ -40,3 +40,21 @@ void PaintLogo(DrawContext dc);
 
 // Device-change notifications: 1 for arrival and removal, however they were handled, else 0.
 std::intptr_t OnDeviceChange(std::uintptr_t eventCode, const void* record);
+// The window for a box FindDevice has just found and queried: ready in bootloader mode, else
+// the wrong mode, with the box let go.
+void ShowArrivedBox();
+
+// FindDevice on g_device, asked again a few times when a box failed its first query at once.
+std::int32_t SearchForBox();
+// For a search that found a box it cannot use (another program holds it, the user may not open
+// it, the system cannot query it): "Update" disabled, no box held, the reason in the hint box;
+// while another program holds the box, the dialog looks again every second. False, and nothing
+// done, for any other result.
+bool ShowUnusableBox(std::int32_t found);
+bool IsLookingAgain();
+void StopLookingAgain();
+// Searches again while the dialog waits for a box another program holds (on its timer, and when
+// a device is removed): ready once the box is free, the removal text once it is gone.
+void LookAgain();
+// WM_TIMER: 1 for the dialog's own timer, else 0.
+std::intptr_t OnTimer(std::uintptr_t id);

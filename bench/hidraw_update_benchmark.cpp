@@ -47,7 +47,7 @@ struct PacedWrite {
 PacedWrite PacedWrites() {
     const int slot = emu::AddOtherDeviceSlot(0x1209, 0x0001, "PACED");
     const std::string node = emu::Plug(slot);
-    const DeviceHandle device = HidOpen(std::u16string(node.begin(), node.end()).c_str());
+    const DeviceHandle device = HidOpen(std::u16string(node.begin(), node.end()).c_str(), nullptr);
     std::uint8_t report[64] = {1};
     PacedWrite mean = {0, 0};
     int written = 0;

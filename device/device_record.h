@@ -14,6 +14,12 @@ constexpr std::int32_t DEV_ERR_WRITE = -2;
 constexpr std::int32_t DEV_ERR_READ = -3;
 constexpr std::int32_t DEV_ERR_NOT_FOUND = -4;
 constexpr std::int32_t DEV_ERR_ARGUMENT = 4;
+// Why a search found no box it could use although one is attached, worst first. A box the user
+// may not open, or whose versions the system cannot ask for, needs the user to act; a box that
+// another program holds is shown here once that program lets it go.
+constexpr std::int32_t DEV_ERR_DENIED = -5;
+constexpr std::int32_t DEV_ERR_UNSUPPORTED = -6;
+constexpr std::int32_t DEV_ERR_BUSY = -7;
 
 constexpr std::uint16_t PRODUCT_ID_VELTABOX = 1;
 constexpr std::uint16_t PRODUCT_ID_VELTA_HUB = 2;
@@ -36,6 +42,7 @@ struct DeviceRecord {
     std::uint8_t block32[32];
     std::uint8_t block40[40];
     std::uint16_t productId;
+    BoxClaim claim;  // this program's claim on the box, taken before the first report
 };
 
 extern DeviceRecord g_device;

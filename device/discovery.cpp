@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "device/protocol.h"
 #include "platform/hid.h"
@@ -28,32 +29,58 @@ char16_t* CopyPath(const void* detail, std::uint32_t detailSize) {
     return copy;
 }
 
-// Opens the interface at `index` if it is the box: DEV_OK with handle, path and product ID set,
-// DEV_ERR_NOT_FOUND when it is something else or cannot be looked at. Releases whatever it
-// obtained for an interface that is not taken.
+// The worse of two reasons for finding no usable box: one the user must act on before one that
+// passes by itself, and either before finding none at all.
+std::int32_t Worse(std::int32_t a, std::int32_t b) {
+    for (const std::int32_t reason : {DEV_ERR_DENIED, DEV_ERR_BUSY})
+        if (a == reason || b == reason) return reason;
+    return DEV_ERR_NOT_FOUND;
+}
+
+// Opens and claims the interface at `index` if it is the box: DEV_OK with handle, path, product
+// ID and claim set; DEV_ERR_BUSY for a box another program holds, DEV_ERR_DENIED for one the user
+// may not open; DEV_ERR_NOT_FOUND when it is something else or cannot be looked at. Releases
+// whatever it obtained for an interface that is not taken.
 std::int32_t TryInterface(InterfaceList list, std::uint32_t index, DeviceRecord& record) {
+    // Where the system names the device without opening it, nothing but a box is ever opened:
+    // the user's other HID devices (keyboards, security keys) are none of the program's business.
+    std::uint16_t listedVendor = 0;
+    std::uint16_t listedProduct = 0;
+    const bool listedIds = HidInterfaceIds(list, index, &listedVendor, &listedProduct);
+    if (listedIds && !IsBox(listedVendor, listedProduct)) return DEV_ERR_NOT_FOUND;
+
     const std::uint32_t detailSize = HidInterfaceDetailSize(list, index);
     if (detailSize == 0) return DEV_ERR_NOT_FOUND;
     void* detail = std::calloc(1, detailSize);
     if (detail == nullptr) return DEV_ERR_NOT_FOUND;
-    std::int32_t result = DEV_ERR_NOT_FOUND;
     char16_t* path = nullptr;
     if (HidInterfaceDetail(list, index, detail, detailSize)) path = CopyPath(detail, detailSize);
     std::free(detail);
-    if (path == nullptr) return result;
+    if (path == nullptr) return DEV_ERR_NOT_FOUND;
 
-    const DeviceHandle handle = HidOpen(path);
-    if (handle != INVALID_HANDLE_VALUE) {
-        std::uint16_t vendorId = 0;
-        std::uint16_t productId = 0;
-        if (HidGetIds(handle, &vendorId, &productId) && IsBox(vendorId, productId)) {
+    HidStatus opened = HidStatus::Failed;
+    const DeviceHandle handle = HidOpen(path, &opened);
+    if (handle == INVALID_HANDLE_VALUE) {
+        std::free(path);
+        // Only a listed box counts as denied; an unnamed device may as well be a keyboard.
+        return listedIds && opened == HidStatus::Denied ? DEV_ERR_DENIED : DEV_ERR_NOT_FOUND;
+    }
+    std::int32_t result = DEV_ERR_NOT_FOUND;
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    if (HidGetIds(handle, &vendorId, &productId) && IsBox(vendorId, productId)) {
+        BoxClaim claim = 0;
+        const HidStatus claimed = HidClaim(handle, path, &claim);
+        if (claimed == HidStatus::Ok) {
             record.handle = handle;
             record.devicePath = path;
             record.productId = productId;
+            record.claim = claim;
             return DEV_OK;
         }
-        HidClose(handle);
+        if (claimed == HidStatus::Held) result = DEV_ERR_BUSY;
     }
+    HidClose(handle);
     std::free(path);
     return result;
 }
@@ -64,18 +91,24 @@ std::int32_t FindDevice(DeviceRecord& record) {
     CloseDevice(record);
     const InterfaceList list = HidListInterfaces();
     if (list == PLATFORM_NO_LIST) return DEV_ERR_UNUSABLE;
+    std::int32_t missing = DEV_ERR_NOT_FOUND;
     for (std::uint32_t index = 0; HidEnumInterface(list, index); ++index) {
-        if (TryInterface(list, index, record) == DEV_OK) {
+        const std::int32_t tried = TryInterface(list, index, record);
+        if (tried == DEV_OK) {
             HidFreeInterfaceList(list);
             return QueryDeviceInfo(record);
         }
+        missing = Worse(missing, tried);
     }
     HidFreeInterfaceList(list);
-    return DEV_ERR_NOT_FOUND;
+    return missing;
 }
 
 void CloseDevice(DeviceRecord& record) {
-    if (record.handle != INVALID_HANDLE_VALUE) HidClose(record.handle);
+    if (record.handle != INVALID_HANDLE_VALUE) {
+        if (record.claim != 0) HidRelease(record.handle, record.claim);
+        HidClose(record.handle);
+    }
     std::free(record.devicePath);
     ResetDeviceRecord(record);
 }

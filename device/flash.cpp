@@ -28,7 +28,7 @@ std::int32_t LockFlash(DeviceRecord& record) { return SendCommand(record, CMD_LO
 
 std::int32_t SendFinish(DeviceRecord& record) { return SendCommand(record, CMD_FINISH); }
 
-std::int32_t ErasePages(DeviceRecord& record, std::uint32_t start) {
+std::int32_t ErasePages(DeviceRecord& record, std::uint32_t start, PageErased afterPage, void* context) {
     if (start > ERASE_LAST_ADDRESS) return DEV_ERR_ARGUMENT;
     for (std::uint32_t page = start & ~(FLASH_PAGE_SIZE - 1); page <= ERASE_LAST_ADDRESS; page += FLASH_PAGE_SIZE) {
         const std::int32_t result = SendAddressCommand(record, CMD_ERASE_PAGE, page);
@@ -36,6 +36,7 @@ std::int32_t ErasePages(DeviceRecord& record, std::uint32_t start) {
         // report must not find it mid-erase.
         SystemPause(ERASE_PAUSE_MS);
         if (result != DEV_OK) return result;
+        if (afterPage != nullptr) afterPage(context);
     }
     return DEV_OK;
 }

@@ -11,8 +11,11 @@ constexpr std::uint32_t FLASH_ADDRESS_LIMIT = 0x08020000;
 constexpr std::uint32_t ERASE_PAUSE_MS = 40;
 
 std::int32_t UnlockFlash(DeviceRecord& record);
+// Called after each erased page's pause, so that a caller can keep its window answering through
+// the 4.6 s of the erase.
+using PageErased = void (*)(void* context);
 // Erases every page from the one holding `start` up to ERASE_LAST_ADDRESS, pausing after each.
-std::int32_t ErasePages(DeviceRecord& record, std::uint32_t start);
+std::int32_t ErasePages(DeviceRecord& record, std::uint32_t start, PageErased afterPage = nullptr, void* context = nullptr);
 std::int32_t SetAddress(DeviceRecord& record, std::uint32_t address);
 // Sends `chunks` (1 to 3) chunks of 16 bytes; the box places them after the previous data.
 std::int32_t WriteData(DeviceRecord& record, std::uint8_t chunks, const std::uint8_t* data);

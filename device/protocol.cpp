@@ -55,10 +55,17 @@ std::int32_t DecodeBlockAnswer(const Report& answer, std::uint8_t* destination, 
 
 namespace {
 
-bool FetchInfoAnswer(const DeviceRecord& record, Report& answer) {
+std::int32_t FetchInfoAnswer(const DeviceRecord& record, Report& answer) {
     std::memset(answer, 0, sizeof answer);
     answer[0] = REPORT_ID_RESPONSE;
-    return HidGetInputReport(record.handle, answer, REPORT_BUFFER_SIZE, INFO_ANSWER_TIMEOUT_MS);
+    switch (HidGetInputReport(record.handle, answer, REPORT_BUFFER_SIZE, INFO_ANSWER_TIMEOUT_MS)) {
+        case HidStatus::Ok:
+            return DEV_OK;
+        case HidStatus::Unsupported:
+            return DEV_ERR_UNSUPPORTED;  // no box can be asked on this system; asking again is useless
+        default:
+            return DEV_ERR_READ;
+    }
 }
 
 std::int32_t ReadBlock(DeviceRecord& record, const Report& request, std::uint8_t* destination, std::size_t size) {
@@ -82,7 +89,8 @@ std::int32_t ReadMemory(DeviceRecord& record, std::uint32_t words[3]) {
     PutLe32(request + 3, INFO_PAGE_ADDRESS);
     if (!SendRequest(record, request)) return DEV_ERR_UNUSABLE;
     Report answer;
-    if (!FetchInfoAnswer(record, answer)) return DEV_ERR_READ;
+    const std::int32_t fetched = FetchInfoAnswer(record, answer);
+    if (fetched != DEV_OK) return fetched;
     for (int i = 0; i < 3; ++i) words[i] = GetLe32(answer + 3 + 4 * i);
     return DEV_OK;
 }
@@ -117,7 +125,8 @@ std::int32_t QueryDeviceInfo(DeviceRecord& record) {
     BuildRequest(request, CMD_GET_INFO, 0);
     if (!SendRequest(record, request)) return DEV_ERR_WRITE;
     Report answer;
-    if (!FetchInfoAnswer(record, answer)) return DEV_ERR_READ;
+    const std::int32_t fetched = FetchInfoAnswer(record, answer);
+    if (fetched != DEV_OK) return fetched;
     DecodeInfoAnswer(answer, record);
 
     if (record.bootloaderMode != 0) {

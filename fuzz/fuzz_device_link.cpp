@@ -25,8 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         LockFlash(g_device);
         SendFinish(g_device);
     }
-    if (found != DEV_OK && found != DEV_ERR_NOT_FOUND && found != DEV_ERR_UNUSABLE && IsDeviceHeld(g_device) == false) std::abort();
+    // A search that found no box holds none; one whose query failed holds the box it claimed.
+    const bool searchFailed = found == DEV_ERR_NOT_FOUND || found == DEV_ERR_UNUSABLE || found == DEV_ERR_BUSY || found == DEV_ERR_DENIED;
+    if (found != DEV_OK && !searchFailed && IsDeviceHeld(g_device) == false) std::abort();
+    if (searchFailed && (IsDeviceHeld(g_device) || FuzzPlatformClaims() != 0)) std::abort();
     CloseDevice(g_device);
-    if (FuzzPlatformOpenHandles() != 0 || IsDeviceHeld(g_device) || g_device.devicePath != nullptr) std::abort();
+    if (FuzzPlatformOpenHandles() != 0 || FuzzPlatformClaims() != 0 || IsDeviceHeld(g_device) || g_device.devicePath != nullptr) std::abort();
     return 0;
 }

@@ -13,6 +13,7 @@ const std::uint8_t* g_data = nullptr;
 std::size_t g_left = 0;
 int g_handles = 0;
 int g_lists = 0;
+int g_claims = 0;
 volatile std::uint8_t g_sink = 0;
 
 bool Exhausted() { return g_left == 0; }
@@ -34,10 +35,12 @@ void FuzzPlatformStart(const std::uint8_t* data, std::size_t size) {
     g_left = size;
     g_handles = 0;
     g_lists = 0;
+    g_claims = 0;
 }
 
 int FuzzPlatformOpenHandles() { return g_handles; }
 int FuzzPlatformOpenLists() { return g_lists; }
+int FuzzPlatformClaims() { return g_claims; }
 
 std::uint8_t FuzzByte() {
     if (g_left == 0) return 0;
@@ -66,12 +69,37 @@ const char16_t* HidDetailPath(const void* detail) { return DetailRecordPath(deta
 
 void HidFreeInterfaceList(InterfaceList) { --g_lists; }
 
-DeviceHandle HidOpen(const char16_t* path) {
+bool HidInterfaceIds(InterfaceList, std::uint32_t, std::uint16_t* vendorId, std::uint16_t* productId) {
+    if (!Succeeds()) return false;
+    *vendorId = Word();
+    *productId = Word();
+    return true;
+}
+
+DeviceHandle HidOpen(const char16_t* path, HidStatus* status) {
     std::size_t length = 0;
     while (path[length] != 0) ++length;  // a runaway copy shows up here
-    if (!Succeeds()) return PLATFORM_NO_DEVICE;
+    if (!Succeeds()) {
+        if (status != nullptr) *status = FuzzByte() < 0x80 ? HidStatus::Denied : HidStatus::Failed;
+        return PLATFORM_NO_DEVICE;
+    }
+    if (status != nullptr) *status = HidStatus::Ok;
     ++g_handles;
     return 0x100;
+}
+
+HidStatus HidClaim(DeviceHandle, const char16_t* path, BoxClaim* claim) {
+    std::size_t length = 0;
+    while (path[length] != 0) ++length;
+    if (!Succeeds()) return FuzzByte() < 0x80 ? HidStatus::Held : HidStatus::Failed;
+    ++g_claims;
+    *claim = 0x200;
+    return HidStatus::Ok;
+}
+
+void HidRelease(DeviceHandle, BoxClaim claim) {
+    if (g_claims <= 0 || claim != 0x200) std::abort();  // let go of something never claimed
+    --g_claims;
 }
 
 bool HidGetIds(DeviceHandle, std::uint16_t* vendorId, std::uint16_t* productId) {
@@ -101,10 +129,10 @@ bool HidReadReport(DeviceHandle, std::uint8_t* report, std::uint32_t length, std
     return true;
 }
 
-bool HidGetInputReport(DeviceHandle, std::uint8_t* report, std::uint32_t length, std::uint32_t) {
-    if (!Succeeds()) return false;
+HidStatus HidGetInputReport(DeviceHandle, std::uint8_t* report, std::uint32_t length, std::uint32_t) {
+    if (!Succeeds()) return FuzzByte() < 0x80 ? HidStatus::Unsupported : HidStatus::Failed;
     Fill(report, length);
-    return true;
+    return HidStatus::Ok;
 }
 
 void HidClose(DeviceHandle) {

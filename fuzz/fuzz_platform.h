@@ -9,4 +9,5 @@ void FuzzPlatformStart(const std::uint8_t* data, std::size_t size);
 // Handles and lists the logic obtained and has not released.
 int FuzzPlatformOpenHandles();
 int FuzzPlatformOpenLists();
+int FuzzPlatformClaims();
 std::uint8_t FuzzByte();

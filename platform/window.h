@@ -61,6 +61,12 @@ int UiMessageBox(WindowHandle owner, const char16_t* text, const char16_t* capti
 void UiSetDialogIcon(WindowHandle dialog, ModuleHandle instance, std::uint16_t iconId);  // LoadIconW, SetClassLongPtrW(GCLP_HICON)
 int UiLoadString(ModuleHandle instance, std::uint32_t id, char16_t* buffer, int capacity);  // LoadStringW
 
+// ---- Timers ----
+// SetTimer(window, id, milliseconds, no procedure): WM_TIMER with `id` reaches the dialog
+// procedure every `milliseconds` until UiKillTimer, whenever the thread takes messages.
+void UiSetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds);
+void UiKillTimer(WindowHandle window, std::uintptr_t id);                 // KillTimer
+
 // ---- Device notifications ----
 // HidD_GetHidGuid, RegisterDeviceNotificationW(DEV_BROADCAST_DEVICEINTERFACE for the HID class,
 // DEVICE_NOTIFY_WINDOW_HANDLE). 0 when the registration failed.
@@ -105,3 +111,8 @@ bool UiLoadRawResource(ModuleHandle instance, std::uint16_t resourceId, const st
 // the given text; released by UiEndBusy.
 void UiBeginBusy(WindowHandle window, const char16_t* reason);
 void UiEndBusy(WindowHandle window);
+// Called by the update between steps that take the box a while (each erased page): a window
+// system that must be answered now and then (a desktop's liveness checks) gets its turn here,
+// without any input or device event reaching the logic. On Windows nothing: the update takes no
+// messages until it returns, and the window is kept from being ghosted instead.
+void UiServeDesktop();

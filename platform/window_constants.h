@@ -10,6 +10,7 @@ constexpr std::uint32_t WM_SETTEXT = 0x000C;
 constexpr std::uint32_t WM_PAINT = 0x000F;
 constexpr std::uint32_t WM_INITDIALOG = 0x0110;
 constexpr std::uint32_t WM_COMMAND = 0x0111;
+constexpr std::uint32_t WM_TIMER = 0x0113;
 constexpr std::uint32_t WM_CTLCOLORSTATIC = 0x0138;
 constexpr std::uint32_t WM_DEVICECHANGE = 0x0219;
 

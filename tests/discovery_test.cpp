@@ -89,4 +89,36 @@ TEST_F(DiscoveryTest, FailedQueryLeavesTheBoxOpenUntilClosed) {
     EXPECT_EQ(g_device.outputReportLength, 0u);
 }
 
+TEST_F(DiscoveryTest, BoxesOthersHoldOrTheUserMayNotOpenArePassedOverAndTheWorstReasonIsTold) {
+    // As udev lists them: the IDs are known before anything is opened.
+    sim::AddOtherDevice(0x046D, 0xC31C, u"/dev/hidraw0");
+    sim::g_world.interfaces.back().idsListed = true;
+    sim::Box held = sim::MakeBox(1, true);
+    held.heldElsewhere = true;
+    sim::AddBox(held, u"/dev/hidraw1");
+
+    EXPECT_EQ(FindDevice(g_device), DEV_ERR_BUSY);
+    EXPECT_FALSE(IsDeviceHeld(g_device));
+    ASSERT_EQ(sim::g_world.opened.size(), 1u) << "the keyboard udev named was opened";
+    EXPECT_EQ(Box(0).reportsReceived, 0u) << "a report reached the box another program holds";
+
+    sim::AddInterface(InterfaceKind::CannotOpen, u"/dev/hidraw2");
+    sim::Interface& denied = sim::g_world.interfaces.back();
+    denied.idsListed = true;
+    denied.vendorId = 0x21B8;
+    denied.productId = 2;
+    EXPECT_EQ(FindDevice(g_device), DEV_ERR_DENIED) << "the user must act on a box that may not be opened";
+
+    // A third box behind them is free: the first free one wins, and it is claimed until let go.
+    sim::AddBox(sim::MakeBox(2, true), u"/dev/hidraw3");
+    ASSERT_EQ(FindDevice(g_device), DEV_OK);
+    EXPECT_EQ(std::u16string(g_device.devicePath), u"/dev/hidraw3");
+    EXPECT_TRUE(Box(1).claimed);
+    DeviceRecord second = {};
+    ResetDeviceRecord(second);
+    EXPECT_EQ(FindDevice(second), DEV_ERR_DENIED) << "one program's claim keeps its own second search off";
+    CloseDevice(g_device);
+    EXPECT_FALSE(Box(1).claimed);
+}
+
 }  // namespace

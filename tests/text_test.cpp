@@ -15,7 +15,7 @@ TEST(Catalogue, TextsAreUtf16ByteForByte) {
     EXPECT_EQ(std::u16string(FindCatalogueText(IDS_WRITING)), u"Firmware wird geschrieben, bitte warten...");
     EXPECT_EQ(FindCatalogueText(40003), nullptr);
     for (std::uint32_t id : {40000u, 40001u, 40002u, 40008u, 40009u, 40011u, 40012u, 40015u, 40017u, 40020u, 40022u,
-                             40023u, 40025u, 40027u, 40028u, 40029u, 40030u, 40032u, 40036u}) {
+                             40023u, 40025u, 40027u, 40028u, 40029u, 40030u, 40032u, 40036u, 40040u, 40041u, 40042u}) {
         EXPECT_NE(FindCatalogueText(id), nullptr) << id;
     }
 }

@@ -89,6 +89,8 @@ TEST_F(UpdateTest, WholeUpdateWritesTheImageWithEveryReportAndPauseTheBoxNeeds) 
     EXPECT_EQ(g_ui.busyBegun, 1);
     EXPECT_EQ(g_ui.busyEnded, 1);
     EXPECT_EQ(g_ui.busyReason, Message(IDS_WRITING));
+    EXPECT_EQ(g_ui.desktopServed, 115) << "the desktop is answered after each erased page";
+    EXPECT_TRUE(box.claimed) << "the box stays this program's while it is held";
 }
 
 TEST_F(UpdateTest, SlowWindowWorkAfterABlockIsTakenOutOfItsPauseNotAddedToIt) {
@@ -290,6 +292,7 @@ TEST_F(UpdateTest, EveryReportFailingOrTheBoxPulledOutAfterItEndsInThatStepsFail
                 ASSERT_EQ(reports.size(), failing) << "a report was sent after the failure";
                 EXPECT_FALSE(reports.back().ok);
                 EXPECT_FALSE(Box().finished);
+                EXPECT_FALSE(Box().claimed) << "a failed update lets the box go";
                 ExpectFailedFinalState();
             }
             TearDown();

@@ -81,7 +81,7 @@ Failure WriteFirmware(const std::uint8_t* image, std::uint32_t size) {
     std::int32_t result = UnlockFlash(g_device);
     if (result != DEV_OK) return Failed(IDS_UNLOCK_FAILED, result);
     SystemPause(STEP_PAUSE_MS);
-    result = ErasePages(g_device, IMAGE_START_ADDRESS);
+    result = ErasePages(g_device, IMAGE_START_ADDRESS, [](void*) { UiServeDesktop(); }, nullptr);
     if (result != DEV_OK) return Failed(IDS_ERASE_FAILED, result);
     SystemPause(STEP_PAUSE_MS);
     result = SetAddress(g_device, IMAGE_START_ADDRESS);

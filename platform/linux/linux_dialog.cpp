@@ -2,6 +2,7 @@
 // texts and states, the window icon.
 #include "platform/linux/linux_dialog.h"
 
+#include <map>
 #include <string>
 
 #include "app/text.h"
@@ -41,7 +42,9 @@ void Cancel() {
 // delivered the click (the accessibility bus, for a click made by a screen reader or a test),
 // that source would stay deaf for the whole update, and the held passes could not answer it.
 // One command waits at a time; it is dropped if its button was disabled meanwhile, as a
-// disabled button cannot be pressed.
+// disabled button cannot be pressed, and if its turn comes in a held pass: a click that came
+// just before the update began (on "Beenden" while the version question was open, say) is
+// input during the update like any other, never run inside it.
 int g_pendingCommand = 0;
 
 gboolean SendPendingCommand(gpointer) {
@@ -49,7 +52,7 @@ gboolean SendPendingCommand(gpointer) {
     g_pendingCommand = 0;
     const WindowHandle control = ControlHandle(id);
     GtkWidget* button = WidgetOf(control);
-    if (button != nullptr && gtk_widget_is_sensitive(button) && !g_running.ended)
+    if (button != nullptr && gtk_widget_is_sensitive(button) && !g_running.ended && !IsHeld())
         Send(WM_COMMAND, static_cast<std::uintptr_t>(id), control);
     return G_SOURCE_REMOVE;
 }
@@ -69,6 +72,21 @@ gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer) {
     if (event->keyval != GDK_KEY_Escape) return FALSE;
     Cancel();
     return TRUE;
+}
+
+// SetTimer's WM_TIMER, from a main-loop source per timer. A tick that falls in a held pass is
+// skipped, as Windows delivers no WM_TIMER while the update takes no messages; the next comes.
+std::map<std::uintptr_t, guint> g_timers;
+
+gboolean OnTimerTick(gpointer id) {
+    if (!IsHeld() && !g_running.ended) Send(WM_TIMER, GPOINTER_TO_SIZE(id), 0);
+    return G_SOURCE_CONTINUE;
+}
+
+// The timers go with the dialog, as a window's timers do.
+void KillAllTimers() {
+    for (const auto& timer : g_timers) g_source_remove(timer.second);
+    g_timers.clear();
 }
 
 void RepaintLogo() {
@@ -221,6 +239,7 @@ std::intptr_t UiRunDialog(ModuleHandle, std::uint16_t templateId) {
         g_main_loop_run(g_running.loop);
         g_main_loop_unref(g_running.loop);
     }
+    KillAllTimers();
     gtk_widget_destroy(g_running.widgets.window);
     ForgetLogoCopy();
     const std::intptr_t result = g_running.result;
@@ -234,6 +253,19 @@ void UiEndDialog(WindowHandle dialog, std::intptr_t result) {
     g_running.ended = true;
     g_running.result = result;
     if (g_running.loop != nullptr) g_main_loop_quit(g_running.loop);
+}
+
+void UiSetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) {
+    if (WidgetOf(window, WindowKind::Dialog) == nullptr) return;
+    UiKillTimer(window, id);
+    g_timers[id] = g_timeout_add(milliseconds, OnTimerTick, GSIZE_TO_POINTER(id));
+}
+
+void UiKillTimer(WindowHandle, std::uintptr_t id) {
+    const auto timer = g_timers.find(id);
+    if (timer == g_timers.end()) return;
+    g_source_remove(timer->second);
+    g_timers.erase(timer);
 }
 
 WindowHandle UiGetControl(WindowHandle dialog, int controlId) {

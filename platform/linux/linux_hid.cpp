@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <linux/hidraw.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -57,7 +58,10 @@ std::uint64_t DeadlineIn(std::uint32_t milliseconds) { return SystemClockMicrose
 
 // Read and write access as Windows opens the interface; non-blocking, so that a read can be
 // given up after poll's bounded wait; not inherited by any program started later.
-DeviceHandle HidOpen(const char16_t* path) {
+DeviceHandle HidOpen(const char16_t* path, HidStatus* status) {
+    HidStatus ignored;
+    if (status == nullptr) status = &ignored;
+    *status = HidStatus::Failed;
     std::string node;
     if (!NodePathFromUtf16(path, &node)) {
         errno = ENOENT;  // no hidraw node has such a name
@@ -65,11 +69,33 @@ DeviceHandle HidOpen(const char16_t* path) {
     }
     const int fd = open(node.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        // The search opens each node once, so a box is named once per search.
-        if (errno == EACCES || errno == EPERM) SayNodeDenied(node.c_str(), errno);
+        if (errno == EACCES || errno == EPERM) {
+            *status = HidStatus::Denied;
+            // The search opens each node once, so a box is named once per search.
+            SayNodeDenied(node.c_str(), errno);
+        }
         return PLATFORM_NO_DEVICE;
     }
+    *status = HidStatus::Ok;
     return fd;
+}
+
+// hidraw has no exclusive open: any number of programs may open the node and write to it. An
+// advisory lock on the node does what the program needs, since every updater takes it before its
+// first report: flock belongs to the node's open file, so it holds across this program's threads
+// only for this connection, goes with the last close, and dies with the process however it ends.
+// Non-blocking: a held box is passed over, never waited for.
+HidStatus HidClaim(DeviceHandle device, const char16_t*, BoxClaim* claim) {
+    const int fd = DescriptorOf(device);
+    if (fd < 0) return HidStatus::Failed;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? HidStatus::Held : HidStatus::Failed;
+    *claim = 1;  // the lock lives on the descriptor itself
+    return HidStatus::Ok;
+}
+
+void HidRelease(DeviceHandle device, BoxClaim claim) {
+    const int fd = DescriptorOf(device);
+    if (fd >= 0 && claim != 0) flock(fd, LOCK_UN);
 }
 
 bool HidGetIds(DeviceHandle device, std::uint16_t* vendorId, std::uint16_t* productId) {
@@ -151,15 +177,19 @@ bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t leng
 // beforehand, since hidraw always polls writable. The kernel bounds the transfer at 5 s
 // (USB_CTRL_SET_TIMEOUT in usbhid), longer than `timeoutMs`; a box that never answers therefore
 // costs 5 s here, against `timeoutMs` on Windows, and the request fails with ETIMEDOUT.
-bool HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t /*timeoutMs*/) {
+// HIDIOCGINPUT came with Linux 5.11. An older hidraw refuses the unknown request with EINVAL
+// (ENOTTY where no driver takes it) without sending anything: the caller has already seen the
+// node answer HIDIOCGRAWINFO, so that refusal is the kernel's age, not the box.
+HidStatus HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t /*timeoutMs*/) {
     const int fd = DescriptorOf(device);
-    if (fd < 0) return false;
+    if (fd < 0) return HidStatus::Failed;
     // The ioctl's number carries the length in 14 bits.
     if (length == 0 || length >= (1u << _IOC_SIZEBITS)) {
         errno = EINVAL;
-        return false;
+        return HidStatus::Failed;
     }
-    return ioctl(fd, HIDIOCGINPUT(length), report) >= 0;
+    if (ioctl(fd, HIDIOCGINPUT(length), report) >= 0) return HidStatus::Ok;
+    return errno == EINVAL || errno == ENOTTY ? HidStatus::Unsupported : HidStatus::Failed;
 }
 
 void HidClose(DeviceHandle device) {

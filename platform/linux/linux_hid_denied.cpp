@@ -9,6 +9,7 @@
 #include <string>
 
 #include "device/discovery.h"
+#include "platform/linux/linux_hid_path.h"
 
 namespace {
 
@@ -38,10 +39,9 @@ Identity IdentityOf(const char* node) {
 }
 
 bool IsBox(const Identity& identity) {
-    unsigned bus = 0;
-    unsigned vendor = 0;
-    unsigned product = 0;
-    if (std::sscanf(identity.id.c_str(), "%x:%x:%x", &bus, &vendor, &product) != 3) return false;
+    std::uint16_t vendor = 0;
+    std::uint16_t product = 0;
+    if (!UsbIdsFromHidId(identity.id.c_str(), &vendor, &product)) return false;
     return vendor == DEVICE_VENDOR_ID && (product == PRODUCT_ID_VELTABOX || product == PRODUCT_ID_VELTA_HUB);
 }
 
@@ -53,8 +53,8 @@ void SayNodeDenied(const char* node, int error) {
     if (IsBox(identity)) {
         const std::string described = " (" + identity.id + (identity.name.empty() ? "" : ", " + identity.name) + ")";
         std::fprintf(stderr,
-                     "%s: cannot open %s%s: %s; passed over. A VELTABOX needs the udev rule 70-veltabox.rules, "
-                     "which gives the logged-in user access to it; install it and plug the box in again.\n",
+                     "%s: cannot open %s%s: %s; passed over. A VELTABOX needs the udev rule 70-veltabox.rules of the "
+                     "veltabox-updater package, which gives the user logged in at the screen access to it.\n",
                      program_invocation_short_name, node, described.c_str(), std::strerror(error));
     }
     errno = saved;

@@ -22,9 +22,14 @@
 
 namespace {
 
+// A node and, from udev's HID_ID of the HID device above it, the USB IDs: known without opening
+// the node, so that the search never opens the user's other HID devices.
 struct Node {
     dev_t number;
     std::u16string path;
+    bool usb;
+    std::uint16_t vendorId;
+    std::uint16_t productId;
 };
 
 // Lists are indices into this table, so that a stale or foreign value is caught instead of
@@ -35,7 +40,7 @@ constexpr InterfaceList FIRST_LIST = 0x40;
 
 struct ListSlot {
     bool used;
-    std::vector<std::u16string> paths;
+    std::vector<Node> nodes;
 };
 ListSlot g_lists[LIST_SLOTS];
 
@@ -45,17 +50,22 @@ ListSlot* SlotOf(InterfaceList list) {
     return slot.used ? &slot : nullptr;
 }
 
-const std::u16string* PathAt(InterfaceList list, std::uint32_t index) {
+const Node* NodeAt(InterfaceList list, std::uint32_t index) {
     const ListSlot* slot = SlotOf(list);
     if (slot == nullptr) {
         errno = EBADF;
         return nullptr;
     }
-    if (index >= slot->paths.size()) {
+    if (index >= slot->nodes.size()) {
         errno = ENOENT;  // past the end: no more interfaces
         return nullptr;
     }
-    return &slot->paths[index];
+    return &slot->nodes[index];
+}
+
+const std::u16string* PathAt(InterfaceList list, std::uint32_t index) {
+    const Node* node = NodeAt(list, index);
+    return node == nullptr ? nullptr : &node->path;
 }
 
 using Udev = std::unique_ptr<udev, decltype(&udev_unref)>;
@@ -80,9 +90,13 @@ int PresentNodes(std::vector<Node>* nodes) {
         // A device that went away since the scan, or has no node yet, is not an interface.
         const Device device(udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)), udev_device_unref);
         const char* devnode = device ? udev_device_get_devnode(device.get()) : nullptr;
-        Node node;
+        Node node{};
         if (devnode == nullptr || !NodePathToUtf16(devnode, &node.path)) continue;
         node.number = udev_device_get_devnum(device.get());
+        // The parent belongs to the device and goes with it.
+        udev_device* hid = udev_device_get_parent_with_subsystem_devtype(device.get(), "hid", nullptr);
+        node.usb = hid != nullptr &&
+                   UsbIdsFromHidId(udev_device_get_property_value(hid, "HID_ID"), &node.vendorId, &node.productId);
         nodes->push_back(std::move(node));
     }
     std::sort(nodes->begin(), nodes->end(),
@@ -107,8 +121,7 @@ InterfaceList HidListInterfaces() {
     }
     ListSlot& slot = g_lists[free];
     slot.used = true;
-    slot.paths.clear();
-    for (Node& node : nodes) slot.paths.push_back(std::move(node.path));
+    slot.nodes = std::move(nodes);
     return FIRST_LIST + static_cast<InterfaceList>(free);
 }
 
@@ -132,9 +145,19 @@ bool HidInterfaceDetail(InterfaceList list, std::uint32_t index, void* detail, s
 
 const char16_t* HidDetailPath(const void* detail) { return DetailRecordPath(detail); }
 
+// udev knows every hidraw node's HID device, so the IDs are always known here; a device on
+// another bus than USB has no USB IDs and is named 0:0, which no box carries.
+bool HidInterfaceIds(InterfaceList list, std::uint32_t index, std::uint16_t* vendorId, std::uint16_t* productId) {
+    const Node* node = NodeAt(list, index);
+    if (node == nullptr) return false;
+    *vendorId = node->usb ? node->vendorId : 0;
+    *productId = node->usb ? node->productId : 0;
+    return true;
+}
+
 void HidFreeInterfaceList(InterfaceList list) {
     ListSlot* slot = SlotOf(list);
     if (slot == nullptr) return;
     slot->used = false;
-    std::vector<std::u16string>().swap(slot->paths);
+    std::vector<Node>().swap(slot->nodes);
 }

@@ -24,6 +24,8 @@ constexpr std::uint32_t ERROR_ACCESS_DENIED = 5;
 constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;
 constexpr std::uint32_t ERROR_GEN_FAILURE = 31;
 constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;
+constexpr std::uint32_t ERROR_NOT_SUPPORTED = 50;
+constexpr std::uint32_t ERROR_ALREADY_EXISTS = 183;
 constexpr std::uint32_t ERROR_NO_MORE_ITEMS = 259;
 constexpr std::uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
 constexpr std::uint32_t ERROR_TIMEOUT = 1460;
@@ -32,6 +34,8 @@ struct Faults {
     std::uint32_t failWriteNumber = 0;  // the k-th report written to the box fails (1-based; 0: none)
     std::uint32_t failWriteError = ERROR_GEN_FAILURE;
     bool infoRequestFails = false;        // HidD_GetInputReport fails at once
+    std::uint32_t infoRequestsFailFirst = 0;  // ... only the first k requests (a box just enumerated)
+    bool infoRequestUnsupported = false;  // the system cannot request input reports (an old kernel)
     bool infoAnswerNever = false;         // the box never answers a request for an info answer
     bool blockAnswerRefused = false;      // block answers carry status 0xFF ...
     std::uint16_t blockErrorWord = 0;     // ... and this error word
@@ -63,6 +67,10 @@ struct Box {
     std::uint32_t infoAnswers = 0;  // how many info answers the box has prepared so far
     std::deque<std::vector<std::uint8_t>> inputQueue;
     std::vector<std::string> violations;  // every command the box refused, with the reason
+
+    // Who holds the box: another program (its claim is refused), or this one through a claim.
+    bool heldElsewhere = false;
+    bool claimed = false;
 };
 
 enum class InterfaceKind {
@@ -81,6 +89,7 @@ struct Interface {
     std::uint16_t productId = 0xC077;
     int box = -1;
     bool present = true;
+    bool idsListed = false;  // the system names its IDs without opening it, as udev does
 };
 
 enum class Direction { Output, InputRead, InputRequested };
@@ -104,6 +113,7 @@ struct World {
     std::uint64_t realStartUs = 0;
     std::uint32_t lastError = 0;
     int openHandles = 0;
+    std::uint32_t infoRequests = 0;  // every request for an info answer, answered or not
     int openLists = 0;
     std::vector<std::u16string> opened;  // every path opened, in order
     std::vector<std::u16string> removedPaths;  // interfaces pulled out, oldest first, not yet reported

@@ -84,22 +84,35 @@ bool HidInterfaceDetail(InterfaceList list, std::uint32_t index, void* detail, s
 
 const char16_t* HidDetailPath(const void* detail) { return DetailRecordPath(detail); }
 
+bool HidInterfaceIds(InterfaceList list, std::uint32_t index, std::uint16_t* vendorId, std::uint16_t* productId) {
+    const sim::Interface* iface = Member(list, index);
+    if (iface == nullptr || !iface->idsListed) return false;
+    *vendorId = iface->vendorId;
+    *productId = iface->productId;
+    return true;
+}
+
 void HidFreeInterfaceList(InterfaceList list) {
     if (g_world.lists.erase(list) != 0) --g_world.openLists;
 }
 
-DeviceHandle HidOpen(const char16_t* path) {
+DeviceHandle HidOpen(const char16_t* path, HidStatus* status) {
+    HidStatus ignored;
+    if (status == nullptr) status = &ignored;
+    *status = HidStatus::Failed;
     const std::u16string wanted(path);
     for (std::size_t i = 0; i < g_world.interfaces.size(); ++i) {
         const sim::Interface& iface = g_world.interfaces[i];
         if (!iface.present || iface.path != wanted) continue;
         if (iface.kind == sim::InterfaceKind::CannotOpen) {
+            *status = HidStatus::Denied;
             Fail(sim::ERROR_ACCESS_DENIED);
             return PLATFORM_NO_DEVICE;
         }
         g_world.handles.push_back({i, true});
         ++g_world.openHandles;
         g_world.opened.push_back(wanted);
+        *status = HidStatus::Ok;
         return HANDLE_BASE + static_cast<DeviceHandle>(g_world.handles.size() - 1);
     }
     Fail(sim::ERROR_FILE_NOT_FOUND);
@@ -115,6 +128,32 @@ bool HidGetIds(DeviceHandle device, std::uint16_t* vendorId, std::uint16_t* prod
     *vendorId = iface.vendorId;
     *productId = iface.productId;
     return true;
+}
+
+// A named mutex of the simulated system: one claim per box, in whichever program.
+HidStatus HidClaim(DeviceHandle device, const char16_t*, BoxClaim* claim) {
+    OpenHandle* handle = Lookup(device);
+    if (handle == nullptr) {
+        Fail(sim::ERROR_INVALID_HANDLE);
+        return HidStatus::Failed;
+    }
+    sim::Box* box = BoxOf(*handle);
+    if (box == nullptr) {
+        Fail(sim::ERROR_INVALID_PARAMETER);
+        return HidStatus::Failed;
+    }
+    if (box->heldElsewhere || box->claimed) {
+        Fail(sim::ERROR_ALREADY_EXISTS);
+        return HidStatus::Held;
+    }
+    box->claimed = true;
+    *claim = static_cast<BoxClaim>(InterfaceOf(*handle).box) + 1;
+    return HidStatus::Ok;
+}
+
+void HidRelease(DeviceHandle, BoxClaim claim) {
+    if (claim <= 0 || static_cast<std::size_t>(claim) > g_world.boxes.size()) return;
+    g_world.boxes[static_cast<std::size_t>(claim - 1)].claimed = false;
 }
 
 bool HidGetReportLengths(DeviceHandle device, std::uint16_t* inputLength, std::uint16_t* outputLength) {
@@ -163,25 +202,36 @@ bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t leng
     return true;
 }
 
-bool HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
+HidStatus HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
+    const auto failed = [](std::uint32_t error) {
+        Fail(error);
+        return HidStatus::Failed;
+    };
     OpenHandle* handle = Lookup(device);
-    if (handle == nullptr) return Fail(sim::ERROR_INVALID_HANDLE);
+    if (handle == nullptr) return failed(sim::ERROR_INVALID_HANDLE);
     sim::Box* box = BoxOf(*handle);
-    if (box == nullptr || !box->present) return Fail(sim::ERROR_DEVICE_NOT_CONNECTED);
+    if (box == nullptr || !box->present) return failed(sim::ERROR_DEVICE_NOT_CONNECTED);
+    ++g_world.infoRequests;
+    if (box->faults.infoRequestUnsupported) {
+        Fail(sim::ERROR_NOT_SUPPORTED);
+        return HidStatus::Unsupported;
+    }
     if (box->faults.infoAnswerNever) {
         sim::WaitFor(timeoutMs);
         sim::LogWire(sim::Direction::InputRequested, InterfaceOf(*handle).box, report, 0, false);
-        return Fail(sim::ERROR_TIMEOUT);
+        return failed(sim::ERROR_TIMEOUT);
     }
-    if (box->faults.infoRequestFails || report[0] != 2) {
+    const bool failsNow = box->faults.infoRequestsFailFirst > 0;
+    if (failsNow) --box->faults.infoRequestsFailFirst;
+    if (box->faults.infoRequestFails || failsNow || report[0] != 2) {
         sim::LogWire(sim::Direction::InputRequested, InterfaceOf(*handle).box, report, 0, false);
-        return Fail(sim::ERROR_GEN_FAILURE);
+        return failed(sim::ERROR_GEN_FAILURE);
     }
     const std::uint32_t copied = length < sizeof box->infoAnswer ? length : sizeof box->infoAnswer;
     std::memcpy(report, box->infoAnswer, copied);
     report[0] = 2;
     sim::LogWire(sim::Direction::InputRequested, InterfaceOf(*handle).box, report, copied, true);
-    return true;
+    return HidStatus::Ok;
 }
 
 void HidClose(DeviceHandle device) {

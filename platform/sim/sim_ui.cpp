@@ -105,6 +105,14 @@ void DeliverPendingRemovals() {
     }
 }
 
+bool FireTimer(std::uintptr_t id) {
+    const auto timer = g_ui.timers.find(id);
+    if (timer == g_ui.timers.end()) return false;
+    sim::WaitFor(timer->second);
+    Send(WM_TIMER, id, 0);
+    return true;
+}
+
 int RunProgramWithScript(std::vector<std::function<void()>> script) {
     g_ui.script = std::move(script);
     return RunProgram(MODULE);
@@ -307,3 +315,9 @@ void UiBeginBusy(WindowHandle, const char16_t* reason) {
 }
 
 void UiEndBusy(WindowHandle) { ++g_ui.busyEnded; }
+
+void UiServeDesktop() { ++g_ui.desktopServed; }
+
+void UiSetTimer(WindowHandle, std::uintptr_t id, std::uint32_t milliseconds) { g_ui.timers[id] = milliseconds; }
+
+void UiKillTimer(WindowHandle, std::uintptr_t id) { g_ui.timers.erase(id); }

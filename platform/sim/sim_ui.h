@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,9 @@ struct Ui {
     int busyBegun = 0;
     int busyEnded = 0;
     std::u16string busyReason;
+    int desktopServed = 0;  // UiServeDesktop calls
+
+    std::map<std::uintptr_t, std::uint32_t> timers;  // the running timers and their intervals
 
     // What the user does once the dialog is up, step by step, as UiRunDialog's loop runs.
     std::vector<std::function<void()>> script;
@@ -133,6 +137,9 @@ void Paint();
 std::intptr_t SendDeviceChange(std::uintptr_t eventCode, std::uint32_t deviceType, const std::u16string& path);
 // Delivers a removal for every interface the simulated world lost since the last delivery.
 void DeliverPendingRemovals();
+// Lets the timer's interval pass on the world's clock and delivers its WM_TIMER; false (and
+// nothing happens) when no such timer runs.
+bool FireTimer(std::uintptr_t id);
 
 // The whole program as the backend starts it: RunProgram with the module handle.
 int RunProgramWithScript(std::vector<std::function<void()>> script);

@@ -107,18 +107,86 @@ const char16_t* HidDetailPath(const void* detail) {
     return reinterpret_cast<const char16_t*>(static_cast<const SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(detail)->DevicePath);
 }
 
+// The Setup API names an interface's IDs only in its hardware IDs, as text; the search opens each
+// interface and asks HidD_GetAttributes instead, as it always has.
+bool HidInterfaceIds(InterfaceList, std::uint32_t, std::uint16_t*, std::uint16_t*) { return false; }
+
 void HidFreeInterfaceList(InterfaceList list) {
     const HidLibraries* api = Libraries();
     if (api != nullptr) api->SetupDiDestroyDeviceInfoList(AsInfoSet(list));
 }
 
-DeviceHandle HidOpen(const char16_t* path) {
+DeviceHandle HidOpen(const char16_t* path, HidStatus* status) {
+    HidStatus ignored;
+    if (status == nullptr) status = &ignored;
     // Overlapped, so that every read and write can be given up after a bounded wait.
     const HANDLE device = CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_READ | GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OVERLAPPED, nullptr);
-    if (device == INVALID_HANDLE_VALUE) return PLATFORM_NO_DEVICE;
+    if (device == INVALID_HANDLE_VALUE) {
+        *status = GetLastError() == ERROR_ACCESS_DENIED ? HidStatus::Denied : HidStatus::Failed;
+        return PLATFORM_NO_DEVICE;
+    }
+    *status = HidStatus::Ok;
     return reinterpret_cast<DeviceHandle>(device);
+}
+
+namespace {
+
+// The mutex that stands for a box: in the Global namespace, so that the programs of every session
+// and user see the same one; named after the interface path with A-Z folded to a-z, as the removal
+// notification is compared, and its backslashes (which would name a namespace) turned into '_'.
+// A path too long for an object name (MAX_PATH) is named by a 64-bit FNV-1a hash of the same text.
+void BoxMutexName(const char16_t* path, wchar_t (&name)[MAX_PATH]) {
+    static const wchar_t PREFIX[] = L"Global\\VELTABOX-box-";
+    std::size_t length = 0;
+    while (PREFIX[length] != 0) {
+        name[length] = PREFIX[length];
+        ++length;
+    }
+    const std::size_t prefix = length;
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    bool fits = true;
+    for (const char16_t* c = path; *c != 0; ++c) {
+        char16_t unit = *c >= u'A' && *c <= u'Z' ? static_cast<char16_t>(*c - u'A' + u'a') : *c;
+        if (unit == u'\\') unit = u'_';
+        hash = (hash ^ unit) * 0x100000001b3ull;
+        if (length + 1 < MAX_PATH) name[length++] = static_cast<wchar_t>(unit);
+        else fits = false;
+    }
+    if (!fits) {
+        length = prefix;
+        for (int shift = 60; shift >= 0; shift -= 4) name[length++] = L"0123456789abcdef"[(hash >> shift) & 0xF];
+    }
+    name[length] = 0;
+}
+
+}  // namespace
+
+// hidclass lets any number of programs open the box for shared reading and writing; opening it
+// without sharing is no claim either (Wine's hidclass checks no share access, and the program
+// documents the open as shared). A named mutex is: CreateMutexW makes it, or opens the one another
+// program made (ERROR_ALREADY_EXISTS), or is refused access to one that another user's program
+// made, whose default security admits only that user (ERROR_ACCESS_DENIED); both mean the box is
+// held. The object lives as long as a handle to it does, so the claim ends when the holder lets
+// go or its process ends, however it ends. Ownership of the mutex is never taken: it belongs to a
+// thread, and the claim to the connection.
+HidStatus HidClaim(DeviceHandle, const char16_t* path, BoxClaim* claim) {
+    wchar_t name[MAX_PATH];
+    BoxMutexName(path, name);
+    const HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+    if (mutex == nullptr) return GetLastError() == ERROR_ACCESS_DENIED ? HidStatus::Held : HidStatus::Failed;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return HidStatus::Held;
+    }
+    *claim = reinterpret_cast<BoxClaim>(mutex);
+    return HidStatus::Ok;
+}
+
+void HidRelease(DeviceHandle, BoxClaim claim) {
+    if (claim != 0) CloseHandle(reinterpret_cast<HANDLE>(claim));
 }
 
 // HidD_GetAttributes and HidD_GetPreparsedData below also send their requests without an
@@ -174,12 +242,13 @@ bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t leng
 // would hold the program up for good. So the request goes out as the other transfers do, with an
 // OVERLAPPED and a bounded wait. As for HidD_GetInputReport, the buffer is the output buffer and
 // its first byte names the report.
-bool HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
+// Every Windows the program runs on has the request, so it is never Unsupported here.
+HidStatus HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
     OVERLAPPED ov = {};
     ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (ov.hEvent == nullptr) return false;
+    if (ov.hEvent == nullptr) return HidStatus::Failed;
     const BOOL started = DeviceIoControl(AsHandle(device), IOCTL_HID_GET_INPUT_REPORT, nullptr, 0, report, length, nullptr, &ov);
-    return FinishTransfer(AsHandle(device), ov, started, timeoutMs);
+    return FinishTransfer(AsHandle(device), ov, started, timeoutMs) ? HidStatus::Ok : HidStatus::Failed;
 }
 
 void HidClose(DeviceHandle device) { CloseHandle(AsHandle(device)); }

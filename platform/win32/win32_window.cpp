@@ -63,6 +63,14 @@ bool UiLoadRawResource(ModuleHandle instance, std::uint16_t resourceId, const st
     return true;
 }
 
+void UiSetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) {
+    SetTimer(AsWindow(window), id, milliseconds, nullptr);
+}
+
+void UiKillTimer(WindowHandle window, std::uintptr_t id) { KillTimer(AsWindow(window), id); }
+
+void UiServeDesktop() {}
+
 // The system stays awake, and a shutdown shows the reason, until UiEndBusy; an update cut short
 // by either would leave the box without firmware.
 void UiBeginBusy(WindowHandle window, const char16_t* reason) {

@@ -63,6 +63,7 @@ struct Device {
     int lateAnswers = 0;
     int unpacedAnswers = 0;
     int requests = 0;
+    int opens = 0;
 };
 
 // How the Wine front door makes the program's HidD_GetInputReport return the current answer.
@@ -186,6 +187,28 @@ bool ForwardAnswers(int slot, std::uint32_t infoAnswersBefore) {
     g_pacing.answerStored = false;
     g_pacing.askToQueue();
     return true;
+}
+
+// umockdev's node handler, counting each open of the node: the preload connects a client to the
+// handler for every open(), whether or not anything is then read, written or asked.
+void CountOpen(UMockdevIoctlBase* self, UMockdevIoctlClient* client) {
+    {
+        std::lock_guard<std::mutex> hold(g_lock);
+        ++At(GPOINTER_TO_INT(g_object_get_data(G_OBJECT(self), "slot"))).opens;
+    }
+    auto* parent = static_cast<UMockdevIoctlBaseClass*>(g_type_class_peek(UMOCKDEV_TYPE_IOCTL_BASE));
+    if (parent->client_connected != nullptr) parent->client_connected(self, client);
+}
+
+void InitNodeHandlerClass(gpointer klass, gpointer) {
+    static_cast<UMockdevIoctlBaseClass*>(klass)->client_connected = CountOpen;
+}
+
+GType NodeHandlerType() {
+    static const GType type = g_type_register_static_simple(
+        UMOCKDEV_TYPE_IOCTL_BASE, "VeltaboxNodeHandler", sizeof(UMockdevIoctlBaseClass), InitNodeHandlerClass,
+        sizeof(UMockdevIoctlBase), nullptr, static_cast<GTypeFlags>(0));
+    return type;
 }
 
 gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slotPointer) {
@@ -500,6 +523,11 @@ int RequestsServed(int slot) {
     return At(slot).requests;
 }
 
+int Opens(int slot) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    return At(slot).opens;
+}
+
 std::string Plug(int slot) {
     std::lock_guard<std::mutex> hold(g_lock);
     Device& device = At(slot);
@@ -511,7 +539,8 @@ std::string Plug(int slot) {
 
     // The testbed keeps the handler for as long as it keeps the node (a program that still holds
     // a pulled node open is served by it), so this reference is not needed past the attach.
-    UMockdevIoctlBase* handler = static_cast<UMockdevIoctlBase*>(g_object_new(UMOCKDEV_TYPE_IOCTL_BASE, nullptr));
+    UMockdevIoctlBase* handler = static_cast<UMockdevIoctlBase*>(g_object_new(NodeHandlerType(), nullptr));
+    g_object_set_data(G_OBJECT(handler), "slot", GINT_TO_POINTER(slot));
     g_signal_connect(handler, "handle-ioctl", G_CALLBACK(OnIoctl), GINT_TO_POINTER(slot));
     g_signal_connect(handler, "handle-read", G_CALLBACK(OnRead), GINT_TO_POINTER(slot));
     g_signal_connect(handler, "handle-write", G_CALLBACK(OnWrite), GINT_TO_POINTER(slot));

@@ -56,6 +56,8 @@ bool SetReportDescriptor(int slot, std::vector<std::uint8_t> descriptor);
 // Every read, write and ioctl the slot's device has served, on all its nodes so far: a device
 // the program never looked at has served none.
 int RequestsServed(int slot);
+// How often the slot's device nodes were opened, by anyone.
+int Opens(int slot);
 
 // Plugs the slot's device in: sysfs entries, the node and the "add" uevents. Returns the node.
 std::string Plug(int slot);

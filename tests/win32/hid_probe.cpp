@@ -202,7 +202,7 @@ int TransferTest() {
         Expect(false, "pipe created");
         return 1;
     }
-    const DeviceHandle device = HidOpen(reinterpret_cast<const char16_t*>(name));
+    const DeviceHandle device = HidOpen(reinterpret_cast<const char16_t*>(name), nullptr);
     bool passed = Expect(device != PLATFORM_NO_DEVICE, "pipe opened with HidOpen");
     std::uint8_t report[64] = {1, 0x08};
     std::uint8_t answer[64] = {};
@@ -268,7 +268,7 @@ int InfoAnswers(unsigned count) {
         BuildRequest(request, memory ? CMD_READ_MEMORY : CMD_GET_INFO, memory ? READ_MEMORY_LENGTH : 0);
         if (memory) PutLe32(request + 3, INFO_PAGE_ADDRESS);
         Report answer = {REPORT_ID_RESPONSE};
-        if (!SendRequest(g_device, request) || !HidGetInputReport(g_device.handle, answer, REPORT_BUFFER_SIZE, INFO_ANSWER_TIMEOUT_MS)) {
+        if (!SendRequest(g_device, request) || HidGetInputReport(g_device.handle, answer, REPORT_BUFFER_SIZE, INFO_ANSWER_TIMEOUT_MS) != HidStatus::Ok) {
             ++failed;
             std::printf("request %u failed, error %u\n", i, static_cast<unsigned>(SystemLastError()));
             continue;

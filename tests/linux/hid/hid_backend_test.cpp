@@ -47,7 +47,7 @@ bool IsPowerOfTen(unsigned value) {
     return value == 1;
 }
 
-TEST_F(HidrawTest, SearchTakesTheFirstBoxInNodeOrderPassingOverOtherDevicesAndNodesItMayNotOpen) {
+TEST_F(HidrawTest, SearchTakesTheFirstFreeBoxInNodeOrderNeverOpeningOtherDevicesAndNamingABoxItMayNotOpen) {
     const int other = PlugOther();
     const int lockedOther = PlugOther();
     ASSERT_EQ(chmod(emu::NodeOf(lockedOther).c_str(), 0), 0);
@@ -56,8 +56,16 @@ TEST_F(HidrawTest, SearchTakesTheFirstBoxInNodeOrderPassingOverOtherDevicesAndNo
     // The two boxes get /dev/hidraw9 and /dev/hidraw10 (or 99 and 100): in the order of their
     // names the second would come first.
     for (int last = locked; !IsPowerOfTen(NodeNumber(last) + 2);) last = PlugOther(0x1209, 0x0001);
+    const int held = PlugBox(sim::MakeBox(1, true));
     const int first = PlugBox(sim::MakeBox(2, true));
     const int second = PlugBox(sim::MakeBox(1, true));
+    // Another updater holds the box before the first free one.
+    DeviceRecord holder = {};
+    ResetDeviceRecord(holder);
+    HidStatus opened = HidStatus::Failed;
+    holder.handle = HidOpen(Path(held).c_str(), &opened);
+    ASSERT_EQ(opened, HidStatus::Ok);
+    ASSERT_EQ(HidClaim(holder.handle, Path(held).c_str(), &holder.claim), HidStatus::Ok);
 
     testing::internal::CaptureStderr();
     std::int32_t found;
@@ -71,9 +79,15 @@ TEST_F(HidrawTest, SearchTakesTheFirstBoxInNodeOrderPassingOverOtherDevicesAndNo
     ASSERT_EQ(found, DEV_OK);
     EXPECT_EQ(std::u16string(g_device.devicePath), Path(first));
     EXPECT_EQ(g_device.productId, 2);
-    EXPECT_GT(emu::RequestsServed(other), 0) << "a device before the box was not looked at";
+    EXPECT_EQ(emu::Opens(other), 0) << "a device udev names as no box was opened";
     EXPECT_EQ(emu::RequestsServed(locked), 0);
+    // Served once the search's request on it was: its holder's open, and the search's to find it
+    // claimed, after which nothing but its IDs was asked.
+    EXPECT_EQ(emu::Opens(held), 2);
+    EXPECT_EQ(emu::RequestsServed(held), 1) << "the held box was asked more than its IDs";
     EXPECT_EQ(emu::RequestsServed(second), 0) << "the search went on past the first box";
+    HidRelease(holder.handle, holder.claim);
+    HidClose(holder.handle);
     // One line for the box's node that could not be opened (the node, the device behind it, the
     // rule); none for the other device's, which the rule would not open.
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
@@ -127,7 +141,7 @@ TEST_F(HidrawTest, ReportLengthsComeFromTheDescriptorTheNodeHandsOut) {
     const int keyboard = emu::AddOtherDeviceSlot(0x046D, 0xC31C, "KB1");
     ASSERT_TRUE(emu::SetReportDescriptor(keyboard, BOOT_KEYBOARD));
     emu::Plug(keyboard);
-    const DeviceHandle handle = HidOpen(Path(keyboard).c_str());
+    const DeviceHandle handle = HidOpen(Path(keyboard).c_str(), nullptr);
     ASSERT_NE(handle, PLATFORM_NO_DEVICE);
     std::uint16_t input = 0;
     std::uint16_t output = 0;

@@ -1,0 +1,91 @@
+// The dialog with boxes it cannot use: held by another program, forbidden, on an old kernel, or
+// slow to answer just after enumeration.
+#include "program_fixture.h"
+
+namespace {
+
+using simui::g_ui;
+
+class BoxSearchTest : public ProgramTest {
+protected:
+    static constexpr std::uintptr_t LOOK_AGAIN = 1;
+    static void ExpectNoBoxShown(std::uint32_t hint) {
+        EXPECT_EQ(Narrow(Hint()), Narrow(Message(hint)));
+        EXPECT_FALSE(simui::Enabled(IDC_UPDATE));
+        EXPECT_FALSE(IsDeviceHeld(g_device));
+        EXPECT_EQ(Narrow(simui::Text(IDC_VALUE_FW1)), "0.0.0");
+    }
+};
+
+TEST_F(BoxSearchTest, ABoxAnotherProgramHoldsIsWaitedForUntilItIsLetGoOrPulledOut) {
+    sim::Box held = sim::MakeBox(2, true);
+    held.heldElsewhere = true;
+    const int box = sim::AddBox(held);
+    Start();
+    ExpectNoBoxShown(IDS_BOX_BUSY);
+    ASSERT_EQ(g_ui.timers.count(LOOK_AGAIN), 1u);
+    EXPECT_LE(g_ui.timers[LOOK_AGAIN], 2000u) << "ready within 2 s of the other letting go";
+
+    const std::u16string busy = Hint();
+    EXPECT_TRUE(simui::FireTimer(LOOK_AGAIN));
+    EXPECT_EQ(Hint(), busy);
+    Box(box).heldElsewhere = false;
+    EXPECT_TRUE(simui::FireTimer(LOOK_AGAIN));
+    EXPECT_EQ(Hint(), Message(IDS_READY));
+    EXPECT_TRUE(simui::Enabled(IDC_UPDATE));
+    EXPECT_EQ(Narrow(simui::Text(IDC_LABEL_FW2)), "VELTA-HUB");
+    EXPECT_EQ(g_ui.timers.count(LOOK_AGAIN), 0u) << "looked again after the box was found";
+    // Until now the other program had the box to itself.
+    for (const sim::WireEntry& entry : sim::g_world.wire) EXPECT_GE(entry.timeUs, 2000000u);
+
+    // Held again by another program, then pulled out: told as any removal.
+    CloseDevice(g_device);
+    Box(box).heldElsewhere = true;
+    Arrive(box);
+    ExpectNoBoxShown(IDS_BOX_BUSY);
+    PullOut(box);
+    EXPECT_EQ(Hint(), WithInstructions(IDS_DISCONNECTED));
+    EXPECT_EQ(g_ui.timers.count(LOOK_AGAIN), 0u);
+    simui::Cancel();
+}
+
+TEST_F(BoxSearchTest, ForbiddenAndUnqueryableBoxesSayWhyAtStartAndOnArrival) {
+    sim::AddInterface(sim::InterfaceKind::CannotOpen, u"/dev/hidraw0");
+    sim::Interface& denied = sim::g_world.interfaces.back();
+    denied.idsListed = true;
+    denied.vendorId = 0x21B8;
+    denied.productId = 1;
+    Start();
+    ExpectNoBoxShown(IDS_BOX_DENIED);
+
+    sim::g_world.interfaces.front().present = false;
+    sim::Box oldKernel = sim::MakeBox(1, true);
+    oldKernel.faults.infoRequestUnsupported = true;
+    Arrive(sim::AddBox(oldKernel));
+    ExpectNoBoxShown(IDS_KERNEL_TOO_OLD);
+    EXPECT_EQ(sim::g_world.infoRequests, 1u) << "a request no box can answer was asked again";
+    EXPECT_FALSE(Box().claimed);
+    EXPECT_TRUE(g_ui.timers.empty());
+}
+
+TEST_F(BoxSearchTest, ABoxRefusingItsFirstQueriesAtOnceIsAskedAgainButASilentOneIsNot) {
+    Start();
+    sim::Box slow = sim::MakeBox(1, true);
+    slow.faults.infoRequestsFailFirst = 2;
+    const int box = sim::AddBox(slow);
+    Arrive(box);
+    EXPECT_EQ(Hint(), Message(IDS_READY));
+    EXPECT_EQ(sim::g_world.infoRequests, 4u) << "two refusals, then CMD_GET_INFO and CMD_READ_MEMORY";
+    EXPECT_LE(sim::NowUs(), 1000000u) << "the retries took more than about a second";
+    PullOut(box);
+
+    sim::Box silent = sim::MakeBox(1, true);
+    silent.faults.infoAnswerNever = true;
+    sim::g_world.infoRequests = 0;
+    Arrive(sim::AddBox(silent));
+    EXPECT_EQ(sim::g_world.infoRequests, 1u);
+    EXPECT_EQ(Hint(), WithInstructions(IDS_DISCONNECTED)) << "a failed search on arrival stays silent";
+    EXPECT_TRUE(IsDeviceHeld(g_device));
+}
+
+}  // namespace
