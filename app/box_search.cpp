@@ -16,17 +16,13 @@ constexpr std::uint64_t QUICK_FAILURE_US = 500 * 1000;
 constexpr int QUERY_RETRIES = 3;
 constexpr std::uint32_t QUERY_RETRY_PAUSE_MS = 300;
 
-// Letting go of a box raises no device event, so while another program holds the only box, the
-// dialog looks again every second.
+// The reason shown in the hint box for a box that cannot be used, DEV_OK while none is. Letting go
+// of a box raises no device event, so while another program holds the only box, the dialog looks
+// again every second; any reason is looked at again when a device is removed, so that it does not
+// outlive the box it names.
 constexpr std::uintptr_t LOOK_AGAIN_TIMER = 1;
 constexpr std::uint32_t LOOK_AGAIN_MS = 1000;
-bool g_lookingAgain = false;
-
-void StartLookingAgain() {
-    if (g_lookingAgain) return;
-    UiSetTimer(g_hMainDlg, LOOK_AGAIN_TIMER, LOOK_AGAIN_MS);
-    g_lookingAgain = true;
-}
+std::int32_t g_shownReason = DEV_OK;
 
 bool FailedQueryAtOnce(std::int32_t found, std::uint64_t started) {
     // A held box is one that was opened and claimed but whose query failed; an old kernel
@@ -65,34 +61,32 @@ bool ShowUnusableBox(std::int32_t found) {
     CloseDevice(g_device);  // a box on an old kernel was opened for its query
     ShowVersions();
     SetInfoText(message);
-    if (found == DEV_ERR_BUSY) {
-        StartLookingAgain();
-    } else {
-        StopLookingAgain();
-    }
+    if (found == DEV_ERR_BUSY && g_shownReason != DEV_ERR_BUSY) UiSetTimer(g_hMainDlg, LOOK_AGAIN_TIMER, LOOK_AGAIN_MS);
+    if (found != DEV_ERR_BUSY && g_shownReason == DEV_ERR_BUSY) UiKillTimer(g_hMainDlg, LOOK_AGAIN_TIMER);
+    g_shownReason = found;
     return true;
 }
 
-bool IsLookingAgain() { return g_lookingAgain; }
-
-void StopLookingAgain() {
-    if (!g_lookingAgain) return;
-    UiKillTimer(g_hMainDlg, LOOK_AGAIN_TIMER);
-    g_lookingAgain = false;
+void ForgetUnusableBox() {
+    if (g_shownReason == DEV_ERR_BUSY) UiKillTimer(g_hMainDlg, LOOK_AGAIN_TIMER);
+    g_shownReason = DEV_OK;
 }
 
 void LookAgain() {
-    if (!g_lookingAgain) return;
-    if (IsDeviceHeld(g_device)) return StopLookingAgain();  // a box arrived meanwhile
+    if (g_shownReason == DEV_OK) return;
+    if (IsDeviceHeld(g_device)) return ForgetUnusableBox();  // a box arrived meanwhile
     const std::int32_t found = SearchForBox();
-    if (found == DEV_ERR_BUSY) return;  // still held: the text stays as it is
+    if (found == g_shownReason) {
+        CloseDevice(g_device);  // a box on an old kernel was opened again for its query
+        return;                 // the text stays as it is
+    }
     if (found == DEV_OK) {
-        StopLookingAgain();
+        ForgetUnusableBox();
         return ShowArrivedBox();
     }
     if (ShowUnusableBox(found)) return;
     // The box is gone, or no longer answers: told as the removal of a held box is.
-    StopLookingAgain();
+    ForgetUnusableBox();
     CloseDevice(g_device);
     UiEnableWindow(UiGetControl(g_hMainDlg, IDC_UPDATE), false);
     ShowVersions();

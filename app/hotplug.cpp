@@ -33,7 +33,7 @@ void OnArrival() {
     if (IsDeviceHeld(g_device)) return;  // one box at a time
     const std::int32_t found = SearchForBox();
     if (found == DEV_OK) {
-        StopLookingAgain();
+        ForgetUnusableBox();
         return ShowArrivedBox();
     }
     // A box that cannot be used says why; any other HID device, or a box whose query failed
@@ -42,7 +42,7 @@ void OnArrival() {
 }
 
 void OnRemoval(const DeviceBroadcastInterface& record) {
-    if (!IsDeviceHeld(g_device)) return LookAgain();  // perhaps the box another program holds
+    if (!IsDeviceHeld(g_device)) return LookAgain();  // perhaps the box the hint names
     if (!IsHeldBoxPath(record)) return;
     CloseDevice(g_device);
     UiEnableWindow(UiGetControl(g_hMainDlg, IDC_UPDATE), false);

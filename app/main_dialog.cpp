@@ -8,7 +8,7 @@
 #include "update/update.h"
 
 void ShutdownDevice() {
-    StopLookingAgain();
+    ForgetUnusableBox();
     if (g_hDevNotify != 0) UiUnregisterNotifications(g_hDevNotify);
     CloseDevice(g_device);
 }

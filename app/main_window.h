@@ -51,10 +51,11 @@ std::int32_t SearchForBox();
 // while another program holds the box, the dialog looks again every second. False, and nothing
 // done, for any other result.
 bool ShowUnusableBox(std::int32_t found);
-bool IsLookingAgain();
-void StopLookingAgain();
-// Searches again while the dialog waits for a box another program holds (on its timer, and when
-// a device is removed): ready once the box is free, the removal text once it is gone.
+// The hint no longer names an unusable box (a usable one was found, or the dialog ends).
+void ForgetUnusableBox();
+// Searches again while the hint names a box that cannot be used (on the timer, and when a device
+// is removed): ready once the box is usable, another reason if that changed, the removal text
+// once the box is gone.
 void LookAgain();
 // WM_TIMER: 1 for the dialog's own timer, else 0.
 std::intptr_t OnTimer(std::uintptr_t id);

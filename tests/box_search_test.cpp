@@ -59,6 +59,8 @@ TEST_F(BoxSearchTest, ForbiddenAndUnqueryableBoxesSayWhyAtStartAndOnArrival) {
     ExpectNoBoxShown(IDS_BOX_DENIED);
 
     sim::g_world.interfaces.front().present = false;
+    simui::SendDeviceChange(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE, u"/dev/hidraw0");
+    EXPECT_EQ(Hint(), WithInstructions(IDS_DISCONNECTED)) << "the reason outlived the box it names";
     sim::Box oldKernel = sim::MakeBox(1, true);
     oldKernel.faults.infoRequestUnsupported = true;
     Arrive(sim::AddBox(oldKernel));

@@ -11,7 +11,11 @@
 // with "ok" or "error":
 //
 //   box NAME [pid=N] [mode=boot|app] [firmware=HEX] [bootloader=HEX] [appkind=N] [in=N] [out=N]
-//            [serial=S] [fail-write=K] [pull-after=K] [silent] [block-never]
+//            [serial=S] [fail-write=K] [pull-after=K] [silent] [block-never] [fail-first=K]
+//            [old-kernel] [denied]   fail-first: its first K info requests are stalled (a box
+//                              just enumerated); old-kernel: hidraw refuses HIDIOCGINPUT (Linux
+//                              < 5.11); denied: its node may not be opened (mode 0, as a node
+//                              without the package's udev rule is to a user)
 //   other NAME vid=HEX pid=HEX [serial=S]
 //   plug NAME | unplug NAME         the node, or nothing
 //   state NAME      plugged, reports taken, refusals, lock state, the flash, late answers
@@ -61,6 +65,7 @@ std::uint32_t Number(const std::string& text) { return static_cast<std::uint32_t
 std::string DefineBox(const std::string& name, std::istringstream& args) {
     sim::Box box = sim::MakeBox(1, true);
     std::string serial = "VB" + std::to_string(1000 + g_slots.size());
+    bool denied = false;
     for (std::string arg; args >> arg;) {
         const std::size_t equals = arg.find('=');
         const std::string key = arg.substr(0, equals);
@@ -76,10 +81,14 @@ std::string DefineBox(const std::string& name, std::istringstream& args) {
         else if (key == "fail-write") box.faults.failWriteNumber = Number(value);
         else if (key == "pull-after") box.faults.pullOutAfterReport = Number(value);
         else if (key == "silent") box.faults.infoAnswerNever = true;
+        else if (key == "fail-first") box.faults.infoRequestsFailFirst = Number(value);
+        else if (key == "old-kernel") box.faults.infoRequestUnsupported = true;
+        else if (key == "denied") denied = true;
         else if (key == "block-never") box.faults.blockAnswerNever = true;
         else return "error unknown setting " + arg;
     }
     const int slot = emu::AddBoxSlot(box, serial);
+    if (denied) emu::DenyAccess(slot);
     const auto boxIndex = static_cast<std::size_t>(emu::BoxOf(slot));
     std::lock_guard<std::mutex> hold(emu::WorldLock());
     g_slots[name] = {slot, sim::g_world.boxes.at(boxIndex).flash};
@@ -203,6 +212,7 @@ std::string Execute(const std::string& line) {
         emu::Unplug(slot.slot);
         return "ok";
     }
+
     if (verb == "late-answers") {
         int onTime = 0;
         words >> onTime;

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <linux/hidraw.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -64,6 +65,7 @@ struct Device {
     int unpacedAnswers = 0;
     int requests = 0;
     int opens = 0;
+    bool denied = false;
 };
 
 // How the Wine front door makes the program's HidD_GetInputReport return the current answer.
@@ -329,8 +331,13 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slotP
         AnswerString(client, device.serial, size);
     } else if (g_door == FrontDoor::Native && device.box >= 0 && _IOC_TYPE(request) == 'H' &&
                _IOC_NR(request) == _IOC_NR(HIDIOCGINPUT(0))) {
-        const sim::Box& box = sim::g_world.boxes.at(static_cast<std::size_t>(device.box));
-        if (box.faults.infoRequestFails || box.faults.infoAnswerNever) {
+        sim::Box& box = sim::g_world.boxes.at(static_cast<std::size_t>(device.box));
+        const bool refusedNow = box.faults.infoRequestsFailFirst > 0;
+        if (refusedNow) --box.faults.infoRequestsFailFirst;
+        if (box.faults.infoRequestUnsupported) {
+            // hidraw before Linux 5.11: a request it does not know.
+            umockdev_ioctl_client_complete(client, -1, EINVAL);
+        } else if (box.faults.infoRequestFails || box.faults.infoAnswerNever || refusedNow) {
             // A GET_REPORT the device stalls, as the kernel reports it.
             umockdev_ioctl_client_complete(client, -1, EPIPE);
         } else {
@@ -523,6 +530,11 @@ int RequestsServed(int slot) {
     return At(slot).requests;
 }
 
+void DenyAccess(int slot) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    At(slot).denied = true;
+}
+
 int Opens(int slot) {
     std::lock_guard<std::mutex> hold(g_lock);
     return At(slot).opens;
@@ -558,6 +570,8 @@ std::string Plug(int slot) {
     // this process runs too (its uevents need it), has no part in it.
     device.slave = ioctl(device.master, TIOCGPTPEER, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     fcntl(device.master, F_SETFL, fcntl(device.master, F_GETFL) | O_NONBLOCK);
+    // umockdev's preload, under which this process runs, takes the call to the testbed's node.
+    if (device.denied) chmod(device.node.c_str(), 0);
     device.reads.clear();
     device.plugged = true;
     if (device.box >= 0) sim::g_world.boxes.at(static_cast<std::size_t>(device.box)).present = true;

@@ -47,6 +47,10 @@ std::mutex& WorldLock();
 // kernel would not reuse it while the old one might still be open.
 int AddBoxSlot(const sim::Box& box, const std::string& serial);
 int AddOtherDeviceSlot(std::uint16_t vendorId, std::uint16_t productId, const std::string& serial);
+// From its next plug on, the slot's node may not be opened by anyone without the capability to
+// override file permissions (mode 0): what a box is to a user without the package's udev rule.
+// Set before the "add" uevent, so no program can open it in between.
+void DenyAccess(int slot);
 // The simulated box behind a slot, -1 for another device.
 int BoxOf(int slot);
 // Replaces the report descriptor the slot's device declares from its next plug on (a box keeps

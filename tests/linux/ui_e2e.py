@@ -147,12 +147,13 @@ class Run:
     """One program run: starts it, finds its dialog in the accessibility tree, reads and presses
     its controls, and records every check."""
 
-    def __init__(self, suite, scenario, program, env=None):
+    def __init__(self, suite, scenario, program, env=None, wrapper=()):
         import pyatspi
         self.pyatspi = pyatspi
         self.suite, self.scenario, self.name = suite, scenario, os.path.basename(program)
         self.output = open(os.path.join(suite.work, scenario + ".log"), "w")
-        self.process = subprocess.Popen([program], env=env or dict(os.environ), stdout=self.output,
+        # A wrapper (setpriv) execs the program in the same process, so the pid stays its own.
+        self.process = subprocess.Popen(list(wrapper) + [program], env=env or dict(os.environ), stdout=self.output,
                                         stderr=subprocess.STDOUT)
         try:
             self.dialog = self.wait_for(lambda: self._window(TITLE), 20, "the dialog appears")
@@ -382,6 +383,93 @@ def program_failure_box(suite, programs):
     press_cancel_and_expect_exit(run, "'Beenden'", lambda: run.press(IDCANCEL))
 
 
+# Boxes the program cannot use, or only after a moment, and boxes other programs hold.
+
+def as_user():
+    """Root opens any node whatever its mode; a user without the box's udev rule cannot. The
+    program then runs without the two capabilities that override file permissions."""
+    if os.geteuid() != 0:
+        return ()
+    drop = "-dac_override,-dac_read_search"
+    return ("setpriv", "--inh-caps=" + drop, "--bounding-set=" + drop, "--")
+
+
+def expect_hint(run, name, text):
+    run.check_within(name, 10, lambda: run.text(IDC_INFO_TEXT) == text)
+    run.check(name + ": 'Update' is disabled", not run.enabled(IDC_UPDATE))
+    run.check_equal(name + ": versions read 0.0.0", run.text(IDC_VALUE_FW1), "0.0.0")
+
+
+def program_reasons(suite, programs):
+    """A forbidden box, one a kernel too old cannot ask for its versions, and one that refuses its
+    first queries just after it enumerated: each said in the window, at start and on arrival."""
+    emulator, program, env = suite.emulator, programs["program"], suite.emulated_env()
+    emulator.ask("box forbidden denied", "box old old-kernel", "box slow fail-first=2", "box slow2 fail-first=2")
+    for first, then in (("forbidden", "old"), ("old", "forbidden")):
+        emulator.ask("plug " + first)
+        run = suite.start("program-reasons-" + first, program, env, as_user())
+        reasons = {"forbidden": (40041, "the box may not be opened"), "old": (40042, "the kernel is too old")}
+        expect_hint(run, "at start: " + reasons[first][1], MESSAGES[reasons[first][0]])
+        emulator.ask("unplug " + first, "plug " + then)
+        expect_hint(run, "on arrival: " + reasons[then][1], MESSAGES[reasons[then][0]])
+        emulator.ask("unplug " + then)
+        run.check_within("the box's removal is told", 10, lambda: run.text(IDC_INFO_TEXT) == hint_with_instructions(40020))
+        slow = "slow" if first == "forbidden" else "slow2"
+        emulator.ask("plug " + slow)
+        run.check_within("on arrival: a box refusing its first queries is asked again and ready", 10,
+                         lambda: run.text(IDC_INFO_TEXT) == MESSAGES[40000])
+        press_cancel_and_expect_exit(run, "'Beenden'", lambda: run.press(IDCANCEL))
+        emulator.ask("unplug " + slow)
+    emulator.ask("box slow3 fail-first=2", "plug slow3")
+    run = suite.start("program-reasons-slow", program, env)
+    check_ready(run, "1.10")
+    press_cancel_and_expect_exit(run, "'Beenden'", lambda: run.press(IDCANCEL))
+
+
+def box_state(emulator, name):
+    return dict(field.split("=", 1) for field in emulator.ask("state " + name).split()[1:])
+
+
+def program_shared_box(suite, programs):
+    """One box, three programs. The first holds and updates it; a second started while the first
+    is idle and a third started mid-write show it in use and send it nothing; a second box is
+    taken by one of them alone; once the first ends, the one still waiting takes the box."""
+    emulator, program, env = suite.emulator, programs["program"], suite.emulated_env()
+    emulator.ask("box shared serial=SHARED", "plug shared", "box spare serial=SPARE")
+    first = suite.start("program-shared-box", program, env)
+    check_ready(first, "1.10")
+    waiting = [suite.start("program-shared-box.idle", program, env)]
+    expect_hint(waiting[0], "started while the first is idle: the box is in use (40040)", MESSAGES[40040])
+    first.press(IDC_UPDATE)
+    first.wait_for(lambda: int(box_state(emulator, "shared")["reports"]) >= 2 + 117 + 300, 30, "300 data blocks are written")
+    waiting.append(suite.start("program-shared-box.mid-write", program, env))
+    expect_hint(waiting[1], "started mid-write: the box is in use (40040)", MESSAGES[40040])
+    emulator.ask("plug spare")
+    first.wait_for(lambda: box_state(emulator, "spare")["reports"] == "2", 10, "the spare box is queried")
+    time.sleep(1.5)  # a second program that wrongly queried it too would have done so by now
+    ready = [run for run in waiting if run.text(IDC_INFO_TEXT) == MESSAGES[40000]]
+    first.check_equal("exactly one waiting program takes the spare box", len(ready), 1)
+    first.check_equal("the spare box was queried once, by that program alone", emulator.ask("commands spare"), "ok 08 0a")
+    first.check_within("the first program's update succeeds (40032)", 60, lambda: first.text(IDC_INFO_TEXT) == MESSAGES[40032])
+    still = [run for run in waiting if run not in ready]
+    if ready:
+        press_cancel_and_expect_exit(ready[0], "'Beenden'", lambda: ready[0].press(IDCANCEL))
+    state = box_state(emulator, "shared")
+    first.check("the box holds the image and refused nothing", state["flash"] == "image" and state["refused"] == "0"
+                and state["finished"] == "1", str(state))
+    first.check_equal("the box got the first program's reports and nothing else", emulator.ask("commands shared"),
+                      "ok 08 0a 05 03*115 02 01*1311 04 07")
+    for run in still:
+        run.check("still waiting after the first's success: it holds the box until it ends",
+                  run.text(IDC_INFO_TEXT) == MESSAGES[40040])
+    press_cancel_and_expect_exit(first, "'Beenden'", lambda: first.press(IDCANCEL))
+    ended = time.time()
+    for run in still:
+        run.check_within("takes the box once the first has let go", 10, lambda: run.text(IDC_INFO_TEXT) == MESSAGES[40000])
+        suite.info("the waiting program showed the box ready %.2f s after the first ended" % (time.time() - ended))
+        press_cancel_and_expect_exit(run, "'Beenden'", lambda: run.press(IDCANCEL))
+
+
 SCENARIOS = [
     ("demo-ready", ("demo",), demo_ready),
     ("demo-update", ("demo",), demo_update),
@@ -391,6 +479,8 @@ SCENARIOS = [
     ("program-removal", ("program", "emulator"), program_removal),
     ("program-wrong-mode", ("program", "emulator"), program_wrong_mode),
     ("program-failure-box", ("program", "emulator"), program_failure_box),
+    ("program-reasons", ("program", "emulator"), program_reasons),
+    ("program-shared-box", ("program", "emulator"), program_shared_box),
 ]
 
 
@@ -412,8 +502,8 @@ class Suite:
     def info(self, text):
         log("INFO " + text)
 
-    def start(self, scenario, program, env=None):
-        run = Run(self, scenario, program, env)
+    def start(self, scenario, program, env=None, wrapper=()):
+        run = Run(self, scenario, program, env, wrapper)
         self.runs.append(run)
         return run
 
