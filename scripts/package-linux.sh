@@ -66,5 +66,25 @@ set -e
 sed 's/^/   /' "$unpacked/lintian.log"
 [ "$status" -eq 0 ] && pass "lintian reports no error" || fail "lintian reports errors (exit code $status)"
 
+echo "== installing and removing it"
+# A maintainer script that fails leaves the package half-configured on the user's machine: dpkg
+# runs them here, as root, where udevd may or may not run. Never over an installation of the
+# machine's own.
+if [ "$(id -u)" -ne 0 ]; then
+  echo "   skipped: installing needs root"
+elif dpkg-query -W -f='${Status}' veltabox-updater 2>/dev/null | grep -q "installed"; then
+  echo "   skipped: veltabox-updater is already installed on this machine"
+elif dpkg -i "$deb" >"$unpacked/dpkg.log" 2>&1; then
+  pass "dpkg -i installs and configures it"
+  [ -x /usr/bin/veltabox-updater ] && [ -f /usr/lib/udev/rules.d/70-veltabox.rules ] &&
+    pass "the program and the udev rule are in place" || fail "installed without the program or the udev rule"
+  dpkg --purge veltabox-updater >>"$unpacked/dpkg.log" 2>&1 && pass "dpkg --purge removes it" || fail "dpkg --purge fails"
+  [ ! -e /usr/bin/veltabox-updater ] || fail "the program stayed after the removal"
+else
+  sed 's/^/   /' "$unpacked/dpkg.log"
+  fail "dpkg -i fails"
+  dpkg --purge veltabox-updater >/dev/null 2>&1 || true
+fi
+
 echo "package-linux: $passes passed, $failures failed"
 [ "$failures" -eq 0 ]
