@@ -25,10 +25,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         LockFlash(g_device);
         SendFinish(g_device);
     }
-    // A search that found no box holds none; one whose query failed holds the box it claimed.
-    const bool searchFailed = found == DEV_ERR_NOT_FOUND || found == DEV_ERR_UNUSABLE || found == DEV_ERR_BUSY || found == DEV_ERR_DENIED;
-    if (found != DEV_OK && !searchFailed && IsDeviceHeld(g_device) == false) std::abort();
-    if (searchFailed && (IsDeviceHeld(g_device) || FuzzPlatformClaims() != 0)) std::abort();
+    // A search that found no box to take holds none; one whose query failed holds the box it
+    // claimed. DEV_ERR_UNUSABLE is either: no list, or a box whose report lengths were refused.
+    const bool noBoxTaken = found == DEV_ERR_NOT_FOUND || found == DEV_ERR_BUSY || found == DEV_ERR_DENIED;
+    if (found != DEV_OK && !noBoxTaken && found != DEV_ERR_UNUSABLE && IsDeviceHeld(g_device) == false) std::abort();
+    if (noBoxTaken && (IsDeviceHeld(g_device) || FuzzPlatformClaims() != 0)) std::abort();
+    if (IsDeviceHeld(g_device) != (FuzzPlatformClaims() == 1)) std::abort();  // held exactly when claimed
     CloseDevice(g_device);
     if (FuzzPlatformOpenHandles() != 0 || FuzzPlatformClaims() != 0 || IsDeviceHeld(g_device) || g_device.devicePath != nullptr) std::abort();
     return 0;
