@@ -9,10 +9,6 @@ void ProgressWindowOrigin(const WindowRect& main, std::int32_t* x, std::int32_t*
     *y = main.top + halfHeight - PROGRESS_HEIGHT / 2;
 }
 
-std::uint32_t ProgressPosition(std::uint32_t size, std::uint32_t remaining) {
-    return (size - remaining) * 100u / size;
-}
-
 void KeepInFront(WindowHandle progress, WindowHandle* remembered) {
     if (*remembered == g_hMainDlg || *remembered == progress) return;
     const WindowHandle foreground = UiGetForegroundWindow();
