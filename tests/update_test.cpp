@@ -311,7 +311,7 @@ TEST_F(UpdateTest, WithoutAWritableImageNothingIsSentAndTheCodeLineShowsNoStaleS
         g_ui.image.assign(17, 0x5A);
         StartReady();
         const auto before = sim::FlashBytes(Box(), IMAGE_START_ADDRESS, 1024);
-        sim::g_world.lastError = ERROR_ACCESS_DENIED;
+        sim::SetLastError(ERROR_ACCESS_DENIED);
         g_ui.answers.push_back({IDOK, nullptr});
         simui::Click(IDC_UPDATE);
         EXPECT_TRUE(UpdateReports().empty());

@@ -47,11 +47,11 @@ std::uint64_t SystemClockMicroseconds() {
 // of a millisecond late even so; what that costs is processor time, not lateness.
 //
 // A failed report is followed by its pause before the caller reads the last error, so errno is
-// left as it was. The slack and the lateness are the thread's and the process's: the pauses come
-// from the one thread that drives the box.
+// left as it was. The slack and the lateness are the calling thread's, so that the threads of
+// several boxes each keep their own pace.
 void SystemPauseUntil(std::uint64_t deadline) {
-    static std::uint64_t lateness = 0;
-    static bool fineSlack = false;
+    static thread_local std::uint64_t lateness = 0;
+    static thread_local bool fineSlack = false;
     const int error = errno;
     if (!fineSlack) fineSlack = prctl(PR_SET_TIMERSLACK, FINE_TIMER_SLACK_NS, 0, 0, 0) == 0;
     for (std::uint64_t now = SystemClockMicroseconds(); now < deadline; now = SystemClockMicroseconds()) {

@@ -12,6 +12,9 @@ World g_world;
 
 namespace {
 
+thread_local std::uint64_t t_virtualNowUs = 0;
+thread_local std::uint32_t t_lastError = 0;
+
 std::uint32_t Le32(const std::uint8_t* at) {
     return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
            static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
@@ -162,12 +165,23 @@ void FlashCommand(Box& box, const std::uint8_t* report, std::uint32_t length) {
 
 }  // namespace
 
+std::recursive_mutex& WorldMutex() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
+
 void Reset() {
     g_world = World();
     g_world.realStartUs = SteadyUs();
+    t_virtualNowUs = 0;
+    t_lastError = 0;
 }
 
-std::uint64_t NowUs() { return g_world.realTime ? SteadyUs() - g_world.realStartUs : g_world.virtualNowUs; }
+std::uint64_t NowUs() { return g_world.realTime ? SteadyUs() - g_world.realStartUs : t_virtualNowUs; }
+
+std::uint32_t LastError() { return t_lastError; }
+
+void SetLastError(std::uint32_t error) { t_lastError = error; }
 
 namespace {
 
@@ -176,7 +190,7 @@ namespace {
 // a second; so the sleep ends early by the latency seen so far and the last stretch is yielded.
 void SleepUntil(std::chrono::steady_clock::time_point deadline) {
     using namespace std::chrono;
-    static microseconds lateness{0};
+    static thread_local microseconds lateness{0};
     for (auto now = steady_clock::now(); now < deadline; now = steady_clock::now()) {
         const auto left = deadline - now;
         if (left <= lateness + microseconds(50)) {
@@ -196,7 +210,7 @@ void WaitFor(std::uint32_t milliseconds) {
     if (g_world.realTime) {
         SleepUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds));
     } else {
-        g_world.virtualNowUs += static_cast<std::uint64_t>(milliseconds) * 1000;
+        t_virtualNowUs += static_cast<std::uint64_t>(milliseconds) * 1000;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -109,9 +110,7 @@ struct World {
     std::vector<std::uint32_t> pauses;  // every SystemPause, in milliseconds
     bool realTime = false;
     bool listFails = false;
-    std::uint64_t virtualNowUs = 0;
     std::uint64_t realStartUs = 0;
-    std::uint32_t lastError = 0;
     int openHandles = 0;
     std::uint32_t infoRequests = 0;  // every request for an info answer, answered or not
     int openLists = 0;
@@ -130,6 +129,9 @@ struct World {
 };
 
 extern World g_world;
+// Held by the HID functions while they look at or change the world, so that the threads of
+// several boxes can use it at once; never while they wait.
+std::recursive_mutex& WorldMutex();
 
 // An empty world at time zero, virtual clock.
 void Reset();
@@ -141,8 +143,12 @@ int AddBox(const Box& box);
 void AddOtherDevice(std::uint16_t vendorId, std::uint16_t productId, const std::u16string& path = u"");
 void AddInterface(InterfaceKind kind, const std::u16string& path = u"");
 
-// Microseconds since Reset(), on the virtual or the real clock.
+// Microseconds since Reset(), on the virtual or the real clock. The virtual clock is the calling
+// thread's: each thread that drives a box keeps that box's time, and its pauses pass only there.
 std::uint64_t NowUs();
+// The error code of the calling thread's last failed call, as GetLastError keeps it.
+std::uint32_t LastError();
+void SetLastError(std::uint32_t error);
 // Lets `milliseconds` pass on that clock (a wait of the system's, not one of the program's pauses).
 void WaitFor(std::uint32_t milliseconds);
 // Pulls the box out: its interface disappears and its handle's operations fail.

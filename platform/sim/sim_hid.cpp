@@ -14,9 +14,13 @@ using OpenHandle = sim::World::OpenHandle;
 constexpr DeviceHandle HANDLE_BASE = 0x100;
 
 bool Fail(std::uint32_t error) {
-    g_world.lastError = error;
+    sim::SetLastError(error);
     return false;
 }
+
+// Every function below looks at the world under its lock; the waits for an answer that never
+// comes are made without it, so that one silent box holds up no other.
+using WorldLock = std::unique_lock<std::recursive_mutex>;
 
 OpenHandle* Lookup(DeviceHandle device) {
     if (device < HANDLE_BASE) return nullptr;
@@ -47,6 +51,7 @@ const sim::Interface* Member(InterfaceList list, std::uint32_t index) {
 }  // namespace
 
 InterfaceList HidListInterfaces() {
+    WorldLock world(sim::WorldMutex());
     if (g_world.listFails) {
         Fail(sim::ERROR_INVALID_PARAMETER);
         return PLATFORM_NO_LIST;
@@ -61,11 +66,13 @@ InterfaceList HidListInterfaces() {
 }
 
 bool HidEnumInterface(InterfaceList list, std::uint32_t index) {
+    WorldLock world(sim::WorldMutex());
     if (Member(list, index) == nullptr) return Fail(sim::ERROR_NO_MORE_ITEMS);
     return true;
 }
 
 std::uint32_t HidInterfaceDetailSize(InterfaceList list, std::uint32_t index) {
+    WorldLock world(sim::WorldMutex());
     const sim::Interface* iface = Member(list, index);
     if (iface == nullptr || iface->kind == sim::InterfaceKind::NoDetailSize) {
         Fail(sim::ERROR_INVALID_PARAMETER);
@@ -75,6 +82,7 @@ std::uint32_t HidInterfaceDetailSize(InterfaceList list, std::uint32_t index) {
 }
 
 bool HidInterfaceDetail(InterfaceList list, std::uint32_t index, void* detail, std::uint32_t size) {
+    WorldLock world(sim::WorldMutex());
     const sim::Interface* iface = Member(list, index);
     if (iface == nullptr || iface->kind == sim::InterfaceKind::DetailFails) return Fail(sim::ERROR_INVALID_PARAMETER);
     if (size < DetailRecordSize(iface->path.size())) return Fail(sim::ERROR_INVALID_PARAMETER);
@@ -85,6 +93,7 @@ bool HidInterfaceDetail(InterfaceList list, std::uint32_t index, void* detail, s
 const char16_t* HidDetailPath(const void* detail) { return DetailRecordPath(detail); }
 
 bool HidInterfaceIds(InterfaceList list, std::uint32_t index, std::uint16_t* vendorId, std::uint16_t* productId) {
+    WorldLock world(sim::WorldMutex());
     const sim::Interface* iface = Member(list, index);
     if (iface == nullptr || !iface->idsListed) return false;
     *vendorId = iface->vendorId;
@@ -93,10 +102,12 @@ bool HidInterfaceIds(InterfaceList list, std::uint32_t index, std::uint16_t* ven
 }
 
 void HidFreeInterfaceList(InterfaceList list) {
+    WorldLock world(sim::WorldMutex());
     if (g_world.lists.erase(list) != 0) --g_world.openLists;
 }
 
 DeviceHandle HidOpen(const char16_t* path, HidStatus* status) {
+    WorldLock world(sim::WorldMutex());
     HidStatus ignored;
     if (status == nullptr) status = &ignored;
     *status = HidStatus::Failed;
@@ -120,6 +131,7 @@ DeviceHandle HidOpen(const char16_t* path, HidStatus* status) {
 }
 
 bool HidGetIds(DeviceHandle device, std::uint16_t* vendorId, std::uint16_t* productId) {
+    WorldLock world(sim::WorldMutex());
     OpenHandle* handle = Lookup(device);
     if (handle == nullptr) return Fail(sim::ERROR_INVALID_HANDLE);
     const sim::Interface& iface = InterfaceOf(*handle);
@@ -132,6 +144,7 @@ bool HidGetIds(DeviceHandle device, std::uint16_t* vendorId, std::uint16_t* prod
 
 // A named mutex of the simulated system: one claim per box, in whichever program.
 HidStatus HidClaim(DeviceHandle device, const char16_t*, BoxClaim* claim) {
+    WorldLock world(sim::WorldMutex());
     OpenHandle* handle = Lookup(device);
     if (handle == nullptr) {
         Fail(sim::ERROR_INVALID_HANDLE);
@@ -152,11 +165,13 @@ HidStatus HidClaim(DeviceHandle device, const char16_t*, BoxClaim* claim) {
 }
 
 void HidRelease(DeviceHandle, BoxClaim claim) {
+    WorldLock world(sim::WorldMutex());
     if (claim <= 0 || static_cast<std::size_t>(claim) > g_world.boxes.size()) return;
     g_world.boxes[static_cast<std::size_t>(claim - 1)].claimed = false;
 }
 
 bool HidGetReportLengths(DeviceHandle device, std::uint16_t* inputLength, std::uint16_t* outputLength) {
+    WorldLock world(sim::WorldMutex());
     OpenHandle* handle = Lookup(device);
     if (handle == nullptr) return Fail(sim::ERROR_INVALID_HANDLE);
     const sim::Box* box = BoxOf(*handle);
@@ -173,6 +188,7 @@ bool HidGetReportLengths(DeviceHandle device, std::uint16_t* inputLength, std::u
 }
 
 bool HidWriteReport(DeviceHandle device, const std::uint8_t* report, std::uint32_t length) {
+    WorldLock world(sim::WorldMutex());
     OpenHandle* handle = Lookup(device);
     if (handle == nullptr) return Fail(sim::ERROR_INVALID_HANDLE);
     const int boxIndex = InterfaceOf(*handle).box;
@@ -185,13 +201,18 @@ bool HidWriteReport(DeviceHandle device, const std::uint8_t* report, std::uint32
 }
 
 bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
+    WorldLock world(sim::WorldMutex());
     OpenHandle* handle = Lookup(device);
     if (handle == nullptr) return Fail(sim::ERROR_INVALID_HANDLE);
     sim::Box* box = BoxOf(*handle);
     if (box == nullptr || !box->present) return Fail(sim::ERROR_DEVICE_NOT_CONNECTED);
     if (box->inputQueue.empty()) {
+        // The handle and the box may move in the tables while the lock is let go.
+        const int boxIndex = InterfaceOf(*handle).box;
+        world.unlock();
         sim::WaitFor(timeoutMs);
-        sim::LogWire(sim::Direction::InputRead, InterfaceOf(*handle).box, report, 0, false);
+        world.lock();
+        sim::LogWire(sim::Direction::InputRead, boxIndex, report, 0, false);
         return Fail(sim::ERROR_TIMEOUT);
     }
     const std::vector<std::uint8_t> answer = box->inputQueue.front();
@@ -203,6 +224,7 @@ bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t leng
 }
 
 HidStatus HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
+    WorldLock world(sim::WorldMutex());
     const auto failed = [](std::uint32_t error) {
         Fail(error);
         return HidStatus::Failed;
@@ -217,8 +239,11 @@ HidStatus HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint
         return HidStatus::Unsupported;
     }
     if (box->faults.infoAnswerNever) {
+        const int boxIndex = InterfaceOf(*handle).box;
+        world.unlock();
         sim::WaitFor(timeoutMs);
-        sim::LogWire(sim::Direction::InputRequested, InterfaceOf(*handle).box, report, 0, false);
+        world.lock();
+        sim::LogWire(sim::Direction::InputRequested, boxIndex, report, 0, false);
         return failed(sim::ERROR_TIMEOUT);
     }
     const bool failsNow = box->faults.infoRequestsFailFirst > 0;
@@ -235,6 +260,7 @@ HidStatus HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint
 }
 
 void HidClose(DeviceHandle device) {
+    WorldLock world(sim::WorldMutex());
     OpenHandle* handle = Lookup(device);
     if (handle == nullptr) return;
     handle->open = false;

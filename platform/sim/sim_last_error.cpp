@@ -2,4 +2,4 @@
 #include "platform/sim/sim_box.h"
 #include "platform/system.h"
 
-std::uint32_t SystemLastError() { return sim::g_world.lastError; }
+std::uint32_t SystemLastError() { return sim::LastError(); }

@@ -3,7 +3,10 @@
 #include "platform/system.h"
 
 void SystemPause(std::uint32_t milliseconds) {
-    sim::g_world.pauses.push_back(milliseconds);
+    {
+        const std::lock_guard<std::recursive_mutex> hold(sim::WorldMutex());
+        sim::g_world.pauses.push_back(milliseconds);
+    }
     sim::WaitFor(milliseconds);
 }
 
@@ -16,6 +19,9 @@ void SystemPauseUntil(std::uint64_t deadline) {
     const std::uint64_t now = sim::NowUs();
     const std::uint64_t left = deadline > now ? deadline - now : 0;
     const auto milliseconds = static_cast<std::uint32_t>((left + 999) / 1000);
-    sim::g_world.pauses.push_back(milliseconds);
+    {
+        const std::lock_guard<std::recursive_mutex> hold(sim::WorldMutex());
+        sim::g_world.pauses.push_back(milliseconds);
+    }
     if (milliseconds > 0) sim::WaitFor(milliseconds);
 }

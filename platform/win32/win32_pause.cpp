@@ -17,17 +17,26 @@ constexpr LONGLONG MICROSECONDS = 1000000;
 
 // A timer that is not high-resolution expires on a system tick, every 15.6 ms by default: a
 // 20 ms pause would last 31 ms, and the erase pauses of an update would add up to seconds.
+// One per thread: a timer shared by the threads that drive several boxes would be re-armed by
+// one while another waits on it, and that one could wait for good.
 struct PauseTimer {
     HANDLE timer;  // null when no timer could be had; the pause then falls back to Sleep
     bool highResolution;
-};
+    // How late the recent wakes came, in counter ticks: the thread's own.
+    LONGLONG lateness;
 
-PauseTimer CreatePauseTimer() {
-    // Systems before 1803 refuse the flag with ERROR_INVALID_PARAMETER.
-    const HANDLE precise = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
-    if (precise != nullptr) return {precise, true};
-    return {CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS), false};
-}
+    PauseTimer() : timer(nullptr), highResolution(false), lateness(0) {
+        // Systems before 1803 refuse the flag with ERROR_INVALID_PARAMETER.
+        timer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
+        highResolution = timer != nullptr;
+        if (timer == nullptr) timer = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
+    }
+    ~PauseTimer() {
+        if (timer != nullptr) CloseHandle(timer);
+    }
+    PauseTimer(const PauseTimer&) = delete;
+    PauseTimer& operator=(const PauseTimer&) = delete;
+};
 
 // The counter's frequency is fixed at system boot and the same on every processor.
 LONGLONG Frequency() {
@@ -93,11 +102,11 @@ std::uint64_t SystemClockMicroseconds() { return MicrosecondsOf(Ticks(), Frequen
 // Sleep(0) until the counter reaches it. The stretch is bounded, so that a system whose timer
 // is late by whole ticks does not turn the pauses into spinning.
 //
-// The timer and the lateness are the process's: the pauses come from the one thread that drives
-// the box.
+// The timer and the lateness are the calling thread's, so that the threads of several boxes
+// each keep their own pace.
 void SystemPauseUntil(std::uint64_t deadline) {
-    static const PauseTimer pause = CreatePauseTimer();
-    static LONGLONG lateness = 0;
+    static thread_local PauseTimer pause;
+    LONGLONG& lateness = pause.lateness;
     const LONGLONG frequency = Frequency();
     const LONGLONG end = TicksOf(deadline, frequency);
     if (Ticks() >= end) return;
