@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <string>
+#include <vector>
 
 #include "device/protocol.h"
 #include "platform/hid.h"
@@ -37,33 +39,18 @@ std::int32_t Worse(std::int32_t a, std::int32_t b) {
     return DEV_ERR_NOT_FOUND;
 }
 
-// Opens and claims the interface at `index` if it is the box: DEV_OK with handle, path, product
-// ID and claim set; DEV_ERR_BUSY for a box another program holds, DEV_ERR_DENIED for one the user
-// may not open; DEV_ERR_NOT_FOUND when it is something else or cannot be looked at. Releases
-// whatever it obtained for an interface that is not taken.
-std::int32_t TryInterface(InterfaceList list, std::uint32_t index, DeviceRecord& record) {
-    // Where the system names the device without opening it, nothing but a box is ever opened:
-    // the user's other HID devices (keyboards, security keys) are none of the program's business.
-    std::uint16_t listedVendor = 0;
-    std::uint16_t listedProduct = 0;
-    const bool listedIds = HidInterfaceIds(list, index, &listedVendor, &listedProduct);
-    if (listedIds && !IsBox(listedVendor, listedProduct)) return DEV_ERR_NOT_FOUND;
-
-    const std::uint32_t detailSize = HidInterfaceDetailSize(list, index);
-    if (detailSize == 0) return DEV_ERR_NOT_FOUND;
-    void* detail = std::calloc(1, detailSize);
-    if (detail == nullptr) return DEV_ERR_NOT_FOUND;
-    char16_t* path = nullptr;
-    if (HidInterfaceDetail(list, index, detail, detailSize)) path = CopyPath(detail, detailSize);
-    std::free(detail);
-    if (path == nullptr) return DEV_ERR_NOT_FOUND;
-
+// Opens and claims the interface at `path` (owned, and freed unless taken) if it is the box:
+// DEV_OK with handle, path, product ID and claim set; DEV_ERR_BUSY for a box another program
+// holds, DEV_ERR_DENIED for one the user may not open (known only where the system listed it as
+// a box); DEV_ERR_NOT_FOUND when it is something else or cannot be looked at. Releases whatever
+// it obtained for an interface that is not taken.
+std::int32_t TakeInterface(char16_t* path, bool listedBox, DeviceRecord& record) {
     HidStatus opened = HidStatus::Failed;
     const DeviceHandle handle = HidOpen(path, &opened);
     if (handle == INVALID_HANDLE_VALUE) {
         std::free(path);
         // Only a listed box counts as denied; an unnamed device may as well be a keyboard.
-        return listedIds && opened == HidStatus::Denied ? DEV_ERR_DENIED : DEV_ERR_NOT_FOUND;
+        return listedBox && opened == HidStatus::Denied ? DEV_ERR_DENIED : DEV_ERR_NOT_FOUND;
     }
     std::int32_t result = DEV_ERR_NOT_FOUND;
     std::uint16_t vendorId = 0;
@@ -83,6 +70,39 @@ std::int32_t TryInterface(InterfaceList list, std::uint32_t index, DeviceRecord&
     HidClose(handle);
     std::free(path);
     return result;
+}
+
+// The interface at `index`, where it may be a box: its path (allocated), and whether the system
+// listed it as a box without its being opened. Null for what cannot be a box or be looked at.
+char16_t* CandidateAt(InterfaceList list, std::uint32_t index, bool* listedBox) {
+    // Where the system names the device without opening it, nothing but a box is ever opened:
+    // the user's other HID devices (keyboards, security keys) are none of the program's business.
+    std::uint16_t listedVendor = 0;
+    std::uint16_t listedProduct = 0;
+    *listedBox = HidInterfaceIds(list, index, &listedVendor, &listedProduct);
+    if (*listedBox && !IsBox(listedVendor, listedProduct)) return nullptr;
+
+    const std::uint32_t detailSize = HidInterfaceDetailSize(list, index);
+    if (detailSize == 0) return nullptr;
+    void* detail = std::calloc(1, detailSize);
+    if (detail == nullptr) return nullptr;
+    char16_t* path = nullptr;
+    if (HidInterfaceDetail(list, index, detail, detailSize)) path = CopyPath(detail, detailSize);
+    std::free(detail);
+    return path;
+}
+
+std::int32_t TryInterface(InterfaceList list, std::uint32_t index, DeviceRecord& record) {
+    bool listedBox = false;
+    char16_t* path = CandidateAt(list, index, &listedBox);
+    return path == nullptr ? DEV_ERR_NOT_FOUND : TakeInterface(path, listedBox, record);
+}
+
+char16_t* CopyOf(const std::u16string& text) {
+    auto* copy = static_cast<char16_t*>(std::malloc((text.size() + 1) * sizeof(char16_t)));
+    if (copy == nullptr) return nullptr;
+    std::memcpy(copy, text.c_str(), (text.size() + 1) * sizeof(char16_t));
+    return copy;
 }
 
 }  // namespace
@@ -111,4 +131,37 @@ void CloseDevice(DeviceRecord& record) {
     }
     std::free(record.devicePath);
     ResetDeviceRecord(record);
+}
+
+std::int32_t ListBoxes(std::vector<std::u16string>* paths) {
+    paths->clear();
+    const InterfaceList list = HidListInterfaces();
+    if (list == PLATFORM_NO_LIST) return DEV_ERR_UNUSABLE;
+    for (std::uint32_t index = 0; HidEnumInterface(list, index); ++index) {
+        bool listedBox = false;
+        char16_t* path = CandidateAt(list, index, &listedBox);
+        if (path == nullptr) continue;
+        bool isBox = listedBox;
+        if (!isBox) {
+            // Unnamed: opened once for its IDs, as the search does, and closed again at once.
+            const DeviceHandle handle = HidOpen(path, nullptr);
+            std::uint16_t vendorId = 0;
+            std::uint16_t productId = 0;
+            isBox = handle != INVALID_HANDLE_VALUE && HidGetIds(handle, &vendorId, &productId) && IsBox(vendorId, productId);
+            if (handle != INVALID_HANDLE_VALUE) HidClose(handle);
+        }
+        if (isBox) paths->push_back(path);
+        std::free(path);
+    }
+    HidFreeInterfaceList(list);
+    return DEV_OK;
+}
+
+std::int32_t TakeBox(const std::u16string& path, DeviceRecord& record) {
+    CloseDevice(record);
+    char16_t* copy = CopyOf(path);
+    if (copy == nullptr) return DEV_ERR_UNUSABLE;
+    // The path came from a list that named it a box; a box that went since is not found.
+    const std::int32_t taken = TakeInterface(copy, true, record);
+    return taken != DEV_OK ? taken : QueryDeviceInfo(record);
 }

@@ -1,5 +1,6 @@
 // Several boxes updated at once, each on a thread of its own: the update keeps no state outside
 // its connection, so each box gets its own update at its own pace.
+#include <atomic>
 #include <thread>
 
 #include "device/protocol.h"
@@ -20,12 +21,17 @@ TEST_F(EngineTest, BoxesUpdatedSideBySideEachGetOneWholeUpdateAtTheirOwnPaceAndO
     UpdateResult results[BOXES];
     std::uint16_t percents[BOXES] = {};
     std::thread threads[BOXES];
+    std::atomic<int> claimed{0};
     for (int i = 0; i < BOXES; ++i) {
-        threads[i] = std::thread([i, &results, &percents] {
+        threads[i] = std::thread([i, &results, &percents, &claimed] {
             DeviceRecord device;
             ResetDeviceRecord(device);
-            // Each thread claims the first box no other thread holds.
-            if (FindDevice(device) != DEV_OK) return;
+            // Each thread claims the first box no other thread holds, and keeps it until every
+            // thread has one: on the virtual clock an update is over before the next thread runs.
+            const std::int32_t found = FindDevice(device);
+            ++claimed;
+            while (claimed < BOXES) std::this_thread::yield();
+            if (found != DEV_OK) return;
             UpdateObserver observer = {};
             observer.context = &percents[i];
             observer.blockWritten = [](void* context, std::uint32_t percent) { *static_cast<std::uint16_t*>(context) = static_cast<std::uint16_t>(percent); };
