@@ -20,6 +20,8 @@ constexpr std::int32_t DEV_ERR_ARGUMENT = 4;
 constexpr std::int32_t DEV_ERR_DENIED = -5;
 constexpr std::int32_t DEV_ERR_UNSUPPORTED = -6;
 constexpr std::int32_t DEV_ERR_BUSY = -7;
+// The caller stopped a run of flash commands between two of them.
+constexpr std::int32_t DEV_ERR_STOPPED = -8;
 
 constexpr std::uint16_t PRODUCT_ID_VELTABOX = 1;
 constexpr std::uint16_t PRODUCT_ID_VELTA_HUB = 2;

@@ -36,7 +36,7 @@ std::int32_t ErasePages(DeviceRecord& record, std::uint32_t start, PageErased af
         // report must not find it mid-erase.
         SystemPause(ERASE_PAUSE_MS);
         if (result != DEV_OK) return result;
-        if (afterPage != nullptr) afterPage(context);
+        if (afterPage != nullptr && !afterPage(context)) return DEV_ERR_STOPPED;
     }
     return DEV_OK;
 }

@@ -12,8 +12,8 @@ constexpr std::uint32_t ERASE_PAUSE_MS = 40;
 
 std::int32_t UnlockFlash(DeviceRecord& record);
 // Called after each erased page's pause, so that a caller can keep its window answering through
-// the 4.6 s of the erase.
-using PageErased = void (*)(void* context);
+// the 4.6 s of the erase; false stops the erase there, with DEV_ERR_STOPPED.
+using PageErased = bool (*)(void* context);
 // Erases every page from the one holding `start` up to ERASE_LAST_ADDRESS, pausing after each.
 std::int32_t ErasePages(DeviceRecord& record, std::uint32_t start, PageErased afterPage = nullptr, void* context = nullptr);
 std::int32_t SetAddress(DeviceRecord& record, std::uint32_t address);

@@ -19,6 +19,17 @@ void Tell(void (*step)(void*), const UpdateObserver& observer) {
     if (step != nullptr) step(observer.context);
 }
 
+bool IsCutOff(const UpdateObserver& observer) { return observer.cutOff != nullptr && observer.cutOff(observer.context); }
+
+bool AfterPage(void* observer) {
+    const auto& steps = *static_cast<const UpdateObserver*>(observer);
+    Tell(steps.pageErased, steps);
+    return !IsCutOff(steps);
+}
+
+// The box was stopped between two reports; its firmware is incomplete, as after a failure.
+constexpr UpdateResult CUT_OFF = {UpdateOutcome::CutOff, 0, DEV_ERR_STOPPED, NO_SYSTEM_ERROR};
+
 // Sends the image block by block; the observer hears of the transfer's end after the last error
 // of a failed block has been taken.
 UpdateResult TransferImage(DeviceRecord& device, const std::uint8_t* image, std::uint32_t size, const UpdateObserver& observer) {
@@ -47,6 +58,10 @@ UpdateResult TransferImage(DeviceRecord& device, const std::uint8_t* image, std:
         // its time out of them, instead of adding to every one of the 1311 blocks.
         const std::uint64_t written = SystemClockMicroseconds();
         if (observer.blockWritten != nullptr) observer.blockWritten(observer.context, ProgressPosition(size, remaining));
+        if (IsCutOff(observer)) {
+            Tell(observer.transferEnds, observer);
+            return CUT_OFF;
+        }
         SystemPauseUntil(written + STEP_PAUSE_MS * 1000u);
     }
     Tell(observer.transferEnds, observer);
@@ -59,7 +74,8 @@ UpdateResult WriteFirmware(DeviceRecord& device, const std::uint8_t* image, std:
     std::int32_t result = UnlockFlash(device);
     if (result != DEV_OK) return Failed(IDS_UNLOCK_FAILED, result);
     SystemPause(STEP_PAUSE_MS);
-    result = ErasePages(device, IMAGE_START_ADDRESS, observer.pageErased, observer.context);
+    result = ErasePages(device, IMAGE_START_ADDRESS, AfterPage, const_cast<UpdateObserver*>(&observer));
+    if (result == DEV_ERR_STOPPED) return CUT_OFF;
     if (result != DEV_OK) return Failed(IDS_ERASE_FAILED, result);
     SystemPause(STEP_PAUSE_MS);
     result = SetAddress(device, IMAGE_START_ADDRESS);

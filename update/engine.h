@@ -37,9 +37,12 @@ struct UpdateObserver {
     // After each data block reached the box, before its pause: the share of the image sent,
     // 0 to 100. The time it takes comes out of the box's pause, not on top of it.
     void (*blockWritten)(void* context, std::uint32_t percent);
+    // Asked after each erased page and each data block: true stops the update there, with the
+    // box half written. Only a person who insists on stopping now should make it say so.
+    bool (*cutOff)(void* context);
 };
 
-enum class UpdateOutcome { Updated, Declined, Failed };
+enum class UpdateOutcome { Updated, Declined, Failed, CutOff };
 
 // How an update ended. For a failure: the catalogue text of the failed step, its result code
 // and the system's error code taken right after it.

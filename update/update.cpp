@@ -87,11 +87,11 @@ void RunUpdate() {
     if (!UiLoadRawResource(g_hInstance, IDR_FIRMWARE, &image, &size)) size = 0;
 
     DialogUpdate update = {0, 0};
-    const UpdateObserver observer = {&update,         AskAboutOlderImage,  HoldOffSleep,         LetSleep, ServeDesktop,
-                                     OpenProgressWindow, CloseProgressWindow, ShowProgress};
+    const UpdateObserver observer = {&update,         AskAboutOlderImage,  HoldOffSleep, LetSleep, ServeDesktop,
+                                     OpenProgressWindow, CloseProgressWindow, ShowProgress, nullptr};
     const UpdateResult result = UpdateBox(g_device, image, size, observer);
     if (result.outcome == UpdateOutcome::Declined) return;
-    if (result.outcome == UpdateOutcome::Failed) return ReportFailure(result);
+    if (result.outcome != UpdateOutcome::Updated) return ReportFailure(result);  // the dialog never cuts off
 
     UiEnableWindow(UiGetControl(g_hMainDlg, IDC_UPDATE), false);
     ShowVersions();
