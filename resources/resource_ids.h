@@ -41,5 +41,15 @@
 #define IDS_BOX_BUSY 40040
 #define IDS_BOX_DENIED 40041
 #define IDS_KERNEL_TOO_OLD 40042
+/* The console program's own results. */
+#define IDS_CLI_SKIPPED 40043
+#define IDS_CLI_BUSY 40044
+#define IDS_CLI_WRONG_MODE 40045
+#define IDS_CLI_CUT_OFF 40046
+#define IDS_CLI_NO_BOX 40047
+#define IDS_CLI_SUMMARY 40048
+#define IDS_CLI_NO_ANSWER 40049
+#define IDS_CLI_NOT_STARTED 40050
+#define IDS_CLI_STOPPING 40051
 
 #endif

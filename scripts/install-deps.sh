@@ -10,7 +10,7 @@ packages=(
   # window manager, a stand-in logind, fonts), and the packaging tools.
   libgtk-3-dev libudev-dev pkg-config umockdev libumockdev-dev libumockdev0
   dbus dbus-x11 at-spi2-core python3-pyatspi python3-dbus python3-dbusmock openbox wmctrl fonts-dejavu-core
-  imagemagick x11-utils dpkg-dev file lintian desktop-file-utils
+  imagemagick x11-utils dpkg-dev file lintian desktop-file-utils appstream
 )
 missing=()
 for p in "${packages[@]}"; do

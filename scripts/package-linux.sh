@@ -10,7 +10,8 @@ root=$PWD
 
 echo "== building the Linux programs"
 cmake --preset linux >/dev/null
-cmake --build --preset linux -j"$(nproc)" --target veltabox-updater veltabox-updater-demo veltabox_package_files
+cmake --build --preset linux -j"$(nproc)" --target veltabox-updater veltabox-updater-demo veltabox-cli veltabox-cli-demo \
+  veltabox_package_files
 
 echo "== packaging"
 rm -rf build/package
@@ -35,6 +36,10 @@ required=(
   ./usr/share/doc/veltabox-updater/copyright
   ./usr/share/doc/veltabox-updater/changelog.Debian.gz
   ./usr/share/man/man1/veltabox-updater.1.gz
+  ./usr/bin/veltabox-cli
+  ./usr/bin/veltabox-cli-demo
+  ./usr/share/man/man1/veltabox-cli.1.gz
+  ./usr/share/metainfo/veltabox-updater.metainfo.xml
 )
 for path in "${required[@]}"; do
   grep -qxF "$path" <<<"$contents" && pass "holds $path" || fail "does not hold $path"
@@ -56,6 +61,12 @@ if desktop-file-validate "$unpacked/usr/share/applications/veltabox-updater.desk
   pass "desktop entry is valid"
 else
   fail "desktop entry does not validate"
+fi
+
+if appstreamcli validate --no-net --pedantic "$unpacked/usr/share/metainfo/veltabox-updater.metainfo.xml"; then
+  pass "AppStream metadata is valid"
+else
+  fail "AppStream metadata does not validate"
 fi
 
 echo "== lintian"

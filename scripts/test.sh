@@ -26,6 +26,9 @@ bash scripts/package-linux.sh
 echo "== the Linux programs end to end (Xvfb, accessibility tree)"
 /usr/bin/python3 tests/linux/ui_e2e.py
 
+echo "== the console program end to end (emulated boxes, a pseudo terminal)"
+/usr/bin/python3 tests/linux/cli_e2e.py
+
 echo "== fuzzing the device link (${FUZZ_SECONDS:=60} s)"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$jobs"

@@ -9,3 +9,13 @@ void AttachDemoBox() {
     box.firmwareVersion = 0x00010A00;  // older than the image the program carries, 0x00010B00
     sim::AddBox(box);
 }
+
+void AttachDemoBoxes(int count) {
+    sim::Reset();
+    sim::g_world.realTime = true;
+    for (int i = 0; i < count; ++i) {
+        sim::Box box = sim::MakeBox(i % 2 == 0 ? 1 : 2, true);
+        box.firmwareVersion = 0x00010A00;
+        sim::AddBox(box);
+    }
+}

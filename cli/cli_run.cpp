@@ -1,0 +1,275 @@
+#include "cli/cli_run.h"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/cli_report.h"
+#include "cli/cli_text.h"
+#include "device/discovery.h"
+#include "platform/console.h"
+#include "platform/system.h"
+#include "resources/firmware_image.h"
+#include "resources/resource_ids.h"
+#include "update/engine.h"
+
+namespace {
+
+// How often the live lines are drawn again, and the main thread looks for the operator.
+constexpr std::uint32_t TICK_MS = 250;
+
+enum class Outcome { Pending, Updated, Failed, Skipped, Busy, NotStarted, CutOff };
+
+// One box and the thread that updates it. The thread owns its connection; the main thread reads
+// the outcome once it has joined it.
+struct BoxJob {
+    std::u16string path;
+    int line = -1;
+    Outcome outcome = Outcome::Pending;
+};
+
+// The writes under way: sleep and shutdown are held off while there is one.
+std::mutex g_writingLock;
+int g_writing = 0;
+
+void WritingBegins(void*) {
+    std::lock_guard<std::mutex> hold(g_writingLock);
+    if (g_writing++ == 0 && !ConsoleHoldOffSleep(true, MessageText(IDS_WRITING)))
+        ReportNote("Schlaf und Herunterfahren werden w\xC3\xA4hrend des Updates nicht zur\xC3\xBC" "ckgehalten (kein systemd-logind).");
+}
+
+void WritingEnds(void*) {
+    std::lock_guard<std::mutex> hold(g_writingLock);
+    if (--g_writing == 0) ConsoleHoldOffSleep(false, std::string());
+}
+
+struct Progress {
+    int line;
+};
+
+void BlockWritten(void* context, std::uint32_t percent) { ReportProgress(static_cast<Progress*>(context)->line, percent); }
+bool Forced(void*) { return true; }
+// A second stop request: every box stops after its current report.
+bool OperatorInsists(void*) { return ConsoleStopRequests(nullptr) >= 2; }
+
+BoxView ViewOf(const std::u16string& path, const DeviceRecord* record) {
+    BoxView view;
+    view.node = Utf8Of(path.c_str());
+    view.identity = BoxLocation(path);
+    if (view.identity.empty()) view.identity = view.node;
+    view.model = record != nullptr && record->productId == PRODUCT_ID_VELTA_HUB ? "VELTA-HUB" : "VELTABOX";
+    if (record != nullptr && IsDeviceHeld(*record)) {
+        view.mode = record->bootloaderMode != 0 ? "bootloader" : "application";
+        // Only the bootloader tells its own version.
+        if (record->bootloaderMode != 0) view.bootloader = BootloaderVersionText(record->bootloaderVersion);
+        view.firmware = FirmwareVersionText(record->firmwareVersion);
+    }
+    return view;
+}
+
+// Why a box could not be asked, in the catalogue's words.
+std::string TakeFailureText(std::int32_t taken) {
+    switch (taken) {
+        case DEV_ERR_DENIED:
+            return MessageText(IDS_BOX_DENIED);
+        case DEV_ERR_UNSUPPORTED:
+            return MessageText(IDS_KERNEL_TOO_OLD);
+        case DEV_ERR_NOT_FOUND:
+            return MessageText(IDS_DISCONNECTED);
+        default:
+            return MessageText(IDS_CLI_NO_ANSWER);
+    }
+}
+
+// The whole life of one box in the program: taken, asked, updated or not, let go.
+void UpdateOne(BoxJob* job, bool force) {
+    DeviceRecord record;
+    ResetDeviceRecord(record);
+    const std::int32_t taken = TakeBox(job->path, record);
+    const std::uint32_t takeError = SystemLastError();
+    job->line = ReportFound(ViewOf(job->path, taken == DEV_OK ? &record : nullptr));
+    if (taken == DEV_ERR_BUSY) {
+        job->outcome = Outcome::Busy;
+        ReportBusy(job->line, MessageText(IDS_CLI_BUSY));
+    } else if (taken != DEV_OK) {
+        job->outcome = Outcome::Failed;
+        // A box that went, may not be opened or cannot be asked has its text; a query that
+        // failed has its code line, as the dialog's failures do.
+        const bool explained = taken == DEV_ERR_NOT_FOUND || taken == DEV_ERR_DENIED || taken == DEV_ERR_UNSUPPORTED;
+        ReportFailed(job->line, TakeFailureText(taken), explained ? -1 : taken, takeError);
+    } else if (record.bootloaderMode == 0) {
+        job->outcome = Outcome::Failed;
+        ReportFailed(job->line, MessageText(IDS_CLI_WRONG_MODE), -1, 0);
+    } else if (ConsoleStopRequests(nullptr) > 0) {
+        job->outcome = Outcome::NotStarted;
+        ReportSkipped(job->line, MessageText(IDS_CLI_NOT_STARTED));
+    } else {
+        Progress progress = {job->line};
+        UpdateObserver observer = {};
+        observer.context = &progress;
+        observer.confirmOlderImage = force ? Forced : nullptr;
+        observer.writingBegins = WritingBegins;
+        observer.writingEnds = WritingEnds;
+        observer.blockWritten = BlockWritten;
+        observer.cutOff = OperatorInsists;
+        if (record.firmwareVersion < IMAGE_VERSION || record.firmwareVersion == NO_FIRMWARE_VERSION || force)
+            ReportStarted(job->line);
+        const UpdateResult result = UpdateBox(record, FIRMWARE_IMAGE, FIRMWARE_IMAGE_SIZE, observer);
+        switch (result.outcome) {
+            case UpdateOutcome::Updated:
+                job->outcome = Outcome::Updated;
+                ReportSucceeded(job->line, MessageText(IDS_SUCCESS));
+                break;
+            case UpdateOutcome::Declined:
+                job->outcome = Outcome::Skipped;
+                ReportSkipped(job->line, MessageText(IDS_CLI_SKIPPED));
+                break;
+            case UpdateOutcome::CutOff:
+                job->outcome = Outcome::CutOff;
+                ReportFailed(job->line, MessageText(IDS_CLI_CUT_OFF), -1, 0);
+                break;
+            case UpdateOutcome::Failed:
+                job->outcome = Outcome::Failed;
+                ReportFailed(job->line, MessageText(result.messageId), result.code, result.lastError);
+                break;
+        }
+    }
+    CloseDevice(record);
+}
+
+// Every box, each asked on a thread of its own, so that a silent one holds up no other; a box
+// another program holds is listed, never asked. Told in the search's order once all have answered.
+int ListAll(const std::vector<std::u16string>& paths) {
+    struct Listed {
+        DeviceRecord record;
+        std::int32_t taken;
+    };
+    std::vector<Listed> listed(paths.size());
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        threads.emplace_back([&paths, &listed, i] {
+            ResetDeviceRecord(listed[i].record);
+            listed[i].taken = TakeBox(paths[i], listed[i].record);
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const int line = ReportFound(ViewOf(paths[i], listed[i].taken == DEV_OK ? &listed[i].record : nullptr));
+        if (listed[i].taken == DEV_ERR_BUSY) ReportBusy(line, MessageText(IDS_CLI_BUSY));
+        else if (listed[i].taken != DEV_OK) ReportFailed(line, TakeFailureText(listed[i].taken), -1, 0);
+        CloseDevice(listed[i].record);
+    }
+    return EXIT_ALL_UPDATED;
+}
+
+// The worst that happened, as the exit status says it.
+int ExitStatus(const std::vector<BoxJob>& jobs, int stops, int signal) {
+    bool failed = false, interrupted = false, busy = false, allSkipped = !jobs.empty();
+    for (const BoxJob& job : jobs) {
+        failed = failed || job.outcome == Outcome::Failed;
+        interrupted = interrupted || job.outcome == Outcome::NotStarted || job.outcome == Outcome::CutOff;
+        busy = busy || job.outcome == Outcome::Busy;
+        allSkipped = allSkipped && job.outcome == Outcome::Skipped;
+    }
+    if (failed) return EXIT_SOME_FAILED;
+    if (interrupted || (stops > 0 && jobs.empty())) return 128 + (signal > 0 ? signal : 2);
+    if (busy) return EXIT_BOX_HELD;
+    if (allSkipped) return EXIT_ALL_SKIPPED;
+    if (jobs.empty()) return EXIT_NO_BOX;
+    return EXIT_ALL_UPDATED;
+}
+
+int UpdateAll(const std::vector<std::u16string>& paths, bool force) {
+    std::vector<BoxJob> jobs(paths.size());
+    std::vector<std::thread> threads;
+    std::atomic<std::size_t> done{0};
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        jobs[i].path = paths[i];
+        threads.emplace_back([&jobs, &done, i, force] {
+            UpdateOne(&jobs[i], force);
+            ++done;
+        });
+    }
+    // The operator's first stop request lets the boxes being written finish; the second cuts
+    // them off, which each box's update asks about after every report.
+    int toldStops = 0;
+    while (done < jobs.size()) {
+        ConsoleWaitForStop(TICK_MS);
+        const int stops = ConsoleStopRequests(nullptr);
+        if (stops >= 1 && toldStops == 0) ReportNote(MessageText(IDS_CLI_STOPPING));
+        toldStops = stops;
+        ReportTick();
+    }
+    for (std::thread& thread : threads) thread.join();
+
+    std::uint32_t counts[7] = {};
+    for (const BoxJob& job : jobs) ++counts[static_cast<int>(job.outcome)];
+    int signal = 0;
+    const int stops = ConsoleStopRequests(&signal);
+    const int status = ExitStatus(jobs, stops, signal);
+    const std::uint32_t failed = counts[static_cast<int>(Outcome::Failed)] + counts[static_cast<int>(Outcome::CutOff)];
+    ReportSummary(MessageText(IDS_CLI_SUMMARY, counts[static_cast<int>(Outcome::Updated)], failed,
+                              counts[static_cast<int>(Outcome::Skipped)], counts[static_cast<int>(Outcome::Busy)],
+                              counts[static_cast<int>(Outcome::NotStarted)]),
+                  status, counts[static_cast<int>(Outcome::Updated)], failed, counts[static_cast<int>(Outcome::Skipped)],
+                  counts[static_cast<int>(Outcome::Busy)], counts[static_cast<int>(Outcome::NotStarted)]);
+    return status;
+}
+
+bool Names(const std::u16string& path, const std::string& wanted) {
+    return BoxLocation(path) == wanted || Utf8Of(path.c_str()) == wanted;
+}
+
+}  // namespace
+
+int RunConsoleProgram(int argc, const char* const* argv, const char* programName) {
+    CliOptions options;
+    std::string error;
+    if (!ParseCliOptions(argc, argv, &options, &error)) {
+        ConsoleWrite(ConsoleStream::Err, std::string(programName) + ": " + error + "\n\n" + CliUsage(programName));
+        return EXIT_USAGE;
+    }
+    if (options.command == CliCommand::Help) {
+        ConsoleWrite(ConsoleStream::Out, CliUsage(programName));
+        return EXIT_ALL_UPDATED;
+    }
+    if (options.command == CliCommand::Version) {
+        ConsoleWrite(ConsoleStream::Out, std::string(programName) + " 1.11\n");
+        return EXIT_ALL_UPDATED;
+    }
+    ConsoleCatchStopRequests();
+    ReportBegin(options.json ? ReportStyle::Json : ConsoleCanRedraw() ? ReportStyle::Live : ReportStyle::Plain);
+
+    std::vector<std::u16string> paths;
+    if (ListBoxes(&paths) != DEV_OK) paths.clear();
+    if (options.command == CliCommand::List) {
+        if (paths.empty()) {
+            ReportSummary(MessageText(IDS_CLI_NO_BOX), EXIT_NO_BOX, 0, 0, 0, 0, 0);
+            return EXIT_NO_BOX;
+        }
+        return ListAll(paths);
+    }
+    if (!options.box.empty()) {
+        std::vector<std::u16string> named;
+        for (const std::u16string& path : paths)
+            if (Names(path, options.box)) named.push_back(path);
+        if (named.empty()) {
+            ReportSummary(MessageText(IDS_CLI_NO_BOX) + " (" + options.box + ")", EXIT_NO_BOX, 0, 0, 0, 0, 0);
+            return EXIT_NO_BOX;
+        }
+        paths = named;
+    } else if (paths.size() > 1 && !options.all) {
+        ConsoleWrite(ConsoleStream::Err, std::string(programName) + ": " + std::to_string(paths.size()) +
+                                             " boxes are attached: name one with --box ID ('" + programName +
+                                             " list' shows them) or update them all with --all\n");
+        return EXIT_USAGE;
+    }
+    if (paths.empty()) {
+        ReportSummary(MessageText(IDS_CLI_NO_BOX), EXIT_NO_BOX, 0, 0, 0, 0, 0);
+        return EXIT_NO_BOX;
+    }
+    return UpdateAll(paths, options.force);
+}
