@@ -1,5 +1,6 @@
 #include "cli/cli_options.h"
 
+#include <cstdlib>
 #include <cstring>
 
 bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std::string* error) {
@@ -19,6 +20,17 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std
             options->all = true;
         } else if (arg == "--force") {
             options->force = true;
+        } else if (arg == "--wait") {
+            options->wait = true;
+        } else if (arg == "--count" || arg.rfind("--count=", 0) == 0) {
+            const std::string value = arg == "--count" ? (i + 1 < argc ? argv[++i] : "") : arg.substr(8);
+            char* end = nullptr;
+            const unsigned long count = std::strtoul(value.c_str(), &end, 10);
+            if (value.empty() || *end != 0 || count == 0 || count > 100000) {
+                *error = "--count needs a number of updates, 1 or more";
+                return false;
+            }
+            options->count = static_cast<unsigned>(count);
         } else if (arg == "--box" || arg.rfind("--box=", 0) == 0) {
             if (arg == "--box" && i + 1 >= argc) {
                 *error = "--box needs a box's identity, as 'list' shows it";
@@ -37,7 +49,11 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std
         *error = "say 'list' or 'update'";
         return false;
     }
-    if (options->command == CliCommand::List && (options->all || options->force || !options->box.empty())) {
+    if (options->count > 0 && !options->wait) {
+        *error = "--count goes with --wait";
+        return false;
+    }
+    if (options->command == CliCommand::List && (options->all || options->force || options->wait || !options->box.empty())) {
         *error = "'list' takes only --json";
         return false;
     }
@@ -50,7 +66,7 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std
 
 std::string CliUsage(const std::string& program) {
     return "Usage: " + program + " list [--json]\n"
-           "       " + program + " update [--box ID | --all] [--force] [--json]\n"
+           "       " + program + " update [--box ID | --all] [--force] [--json] [--wait [--count N]]\n"
            "\n"
            "Writes the firmware image this program carries (version 1.11) into SORVANTIK VELTABOX and\n"
            "VELTA-HUB boxes started in their bootloader mode, each box at its own pace, all at once.\n"
@@ -62,6 +78,10 @@ std::string CliUsage(const std::string& program) {
            "  --all        every attached box in bootloader mode\n"
            "  --force      also write a box whose firmware is not older than the image (else skipped)\n"
            "  --json       JSON Lines on standard output, one event a line; texts for people on standard error\n"
+           "  --wait       go on watching: every box in bootloader mode that arrives is updated once per\n"
+           "               arrival (a box left attached after its update is taken again only once it was\n"
+           "               pulled out and came back), until --count updates have ended or Ctrl+C\n"
+           "  --count N    with --wait: end after N updates, succeeded or failed\n"
            "\n"
            "Ctrl+C, SIGTERM or SIGHUP: no box starts any more, boxes being written are finished, then the\n"
            "summary. A second Ctrl+C stops every box after its current report; such a box must be updated\n"

@@ -11,6 +11,8 @@ struct CliOptions {
     bool all = false;    // --all
     bool force = false;  // --force: also a box whose firmware is not older than the image
     bool json = false;   // --json: JSON Lines on standard output
+    bool wait = false;   // --wait: also every box that arrives later, until --count or a stop
+    unsigned count = 0;  // --count N: with --wait, end after N updates have ended (0: no end)
 };
 
 // False with `error` set for a command line that is not one of the program's.

@@ -1,6 +1,9 @@
 #include "cli/cli_run.h"
 
+#include <algorithm>
 #include <atomic>
+#include <deque>
+#include <set>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -165,8 +168,9 @@ int ListAll(const std::vector<std::u16string>& paths) {
     return EXIT_ALL_UPDATED;
 }
 
-// The worst that happened, as the exit status says it.
-int ExitStatus(const std::vector<BoxJob>& jobs, int stops, int signal) {
+// The worst that happened, as the exit status says it. A watch that the operator ended has
+// nothing left undone by that alone.
+int ExitStatus(const std::deque<BoxJob>& jobs, int stops, int signal, bool watching) {
     bool failed = false, interrupted = false, busy = false, allSkipped = !jobs.empty();
     for (const BoxJob& job : jobs) {
         failed = failed || job.outcome == Outcome::Failed;
@@ -175,32 +179,59 @@ int ExitStatus(const std::vector<BoxJob>& jobs, int stops, int signal) {
         allSkipped = allSkipped && job.outcome == Outcome::Skipped;
     }
     if (failed) return EXIT_SOME_FAILED;
-    if (interrupted || (stops > 0 && jobs.empty())) return 128 + (signal > 0 ? signal : 2);
+    if (interrupted || (stops > 0 && jobs.empty() && !watching)) return 128 + (signal > 0 ? signal : 2);
     if (busy) return EXIT_BOX_HELD;
     if (allSkipped) return EXIT_ALL_SKIPPED;
     if (jobs.empty()) return EXIT_NO_BOX;
     return EXIT_ALL_UPDATED;
 }
 
-int UpdateAll(const std::vector<std::u16string>& paths, bool force) {
-    std::vector<BoxJob> jobs(paths.size());
-    std::vector<std::thread> threads;
-    std::atomic<std::size_t> done{0};
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        jobs[i].path = paths[i];
-        threads.emplace_back([&jobs, &done, i, force] {
-            UpdateOne(&jobs[i], force);
-            ++done;
+bool Names(const std::u16string& path, const std::string& wanted) {
+    return BoxLocation(path) == wanted || Utf8Of(path.c_str()) == wanted;
+}
+
+// Each box on a thread of its own. With --wait the boxes are listed again every tick: a box
+// that arrived is taken once, and one that stays attached after its update, finished or
+// failed, is taken again only after it went away and came back. udev lists the boxes without
+// opening anything, so looking four times a second costs next to nothing.
+int UpdateBoxes(const std::vector<std::u16string>& initial, const CliOptions& options) {
+    std::deque<BoxJob> jobs;
+    std::deque<std::thread> threads;
+    std::atomic<std::size_t> ended{0};
+    std::set<std::u16string> taken;  // attached, and taken since it arrived
+    const auto start = [&](const std::u16string& path) {
+        taken.insert(path);
+        jobs.emplace_back();
+        BoxJob* job = &jobs.back();
+        job->path = path;
+        const bool force = options.force;
+        threads.emplace_back([job, &ended, force] {
+            UpdateOne(job, force);
+            ++ended;
         });
-    }
-    // The operator's first stop request lets the boxes being written finish; the second cuts
-    // them off, which each box's update asks about after every report.
+    };
+    const auto wanted = [&](std::size_t started) { return options.count == 0 || started < options.count; };
+    for (const std::u16string& path : initial)
+        if (wanted(jobs.size())) start(path);
+    // The operator's first stop request starts no new box and lets the boxes being written
+    // finish; the second cuts them off, which each box's update asks about after every report.
     int toldStops = 0;
-    while (done < jobs.size()) {
-        ConsoleWaitForStop(TICK_MS);
+    for (;;) {
         const int stops = ConsoleStopRequests(nullptr);
+        const bool watching = options.wait && stops == 0 && wanted(jobs.size());
+        if (!watching && ended == jobs.size()) break;
+        ConsoleWaitForStop(TICK_MS);
         if (stops >= 1 && toldStops == 0) ReportNote(MessageText(IDS_CLI_STOPPING));
         toldStops = stops;
+        if (watching) {
+            std::vector<std::u16string> attached;
+            if (ListBoxes(&attached) != DEV_OK) attached.clear();
+            for (auto it = taken.begin(); it != taken.end();)
+                it = std::find(attached.begin(), attached.end(), *it) == attached.end() ? taken.erase(it) : std::next(it);
+            for (const std::u16string& path : attached)
+                if (taken.count(path) == 0 && (options.box.empty() || Names(path, options.box)) && wanted(jobs.size()))
+                    start(path);
+        }
         ReportTick();
     }
     for (std::thread& thread : threads) thread.join();
@@ -209,7 +240,7 @@ int UpdateAll(const std::vector<std::u16string>& paths, bool force) {
     for (const BoxJob& job : jobs) ++counts[static_cast<int>(job.outcome)];
     int signal = 0;
     const int stops = ConsoleStopRequests(&signal);
-    const int status = ExitStatus(jobs, stops, signal);
+    const int status = ExitStatus(jobs, stops, signal, options.wait);
     const std::uint32_t failed = counts[static_cast<int>(Outcome::Failed)] + counts[static_cast<int>(Outcome::CutOff)];
     ReportSummary(MessageText(IDS_CLI_SUMMARY, counts[static_cast<int>(Outcome::Updated)], failed,
                               counts[static_cast<int>(Outcome::Skipped)], counts[static_cast<int>(Outcome::Busy)],
@@ -219,9 +250,6 @@ int UpdateAll(const std::vector<std::u16string>& paths, bool force) {
     return status;
 }
 
-bool Names(const std::u16string& path, const std::string& wanted) {
-    return BoxLocation(path) == wanted || Utf8Of(path.c_str()) == wanted;
-}
 
 }  // namespace
 
@@ -256,20 +284,20 @@ int RunConsoleProgram(int argc, const char* const* argv, const char* programName
         std::vector<std::u16string> named;
         for (const std::u16string& path : paths)
             if (Names(path, options.box)) named.push_back(path);
-        if (named.empty()) {
+        if (named.empty() && !options.wait) {
             ReportSummary(MessageText(IDS_CLI_NO_BOX) + " (" + options.box + ")", EXIT_NO_BOX, 0, 0, 0, 0, 0);
             return EXIT_NO_BOX;
         }
         paths = named;
-    } else if (paths.size() > 1 && !options.all) {
+    } else if (paths.size() > 1 && !options.all && !options.wait) {
         ConsoleWrite(ConsoleStream::Err, std::string(programName) + ": " + std::to_string(paths.size()) +
                                              " boxes are attached: name one with --box ID ('" + programName +
                                              " list' shows them) or update them all with --all\n");
         return EXIT_USAGE;
     }
-    if (paths.empty()) {
+    if (paths.empty() && !options.wait) {
         ReportSummary(MessageText(IDS_CLI_NO_BOX), EXIT_NO_BOX, 0, 0, 0, 0, 0);
         return EXIT_NO_BOX;
     }
-    return UpdateAll(paths, options.force);
+    return UpdateBoxes(paths, options);
 }

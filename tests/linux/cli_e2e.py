@@ -17,6 +17,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path[:0] = [os.path.join(TESTS, "emulated_box")]
@@ -72,6 +73,43 @@ def live_demo(build, result):
         output += chunk
     result["status"] = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
     result["output"] = output.decode("utf-8", "replace")
+
+
+def watch(checks, cli, env, emulator):
+    """--wait --count 3 with boxes arriving one after another: a box left attached is taken once,
+    one pulled out and plugged in again is taken again. Boxes in application mode end at once."""
+    for name in ("good", "pulled", "app"):
+        emulator.ask("unplug " + name)
+    emulator.ask("box stays mode=app serial=STAYS", "box again mode=app serial=AGAIN")
+    process = subprocess.Popen([cli, "update", "--wait", "--count", "3", "--json"], env=env, stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, text=True)
+    ended = []
+
+    def until_ended(count):
+        while len(ended) < count:
+            event = json.loads(process.stdout.readline() or '{"event": "eof"}')
+            if event["event"] == "eof":
+                raise RuntimeError("the watch ended early")
+            if event["event"] in ("failed", "succeeded"):
+                ended.append(event["box"])
+
+    try:
+        emulator.ask("plug stays")
+        until_ended(1)
+        emulator.ask("plug again")
+        until_ended(2)
+        emulator.ask("unplug again")
+        time.sleep(1.5)  # the watch notices the box gone before it comes back
+        emulator.ask("plug again")
+        until_ended(3)
+        status = process.wait(timeout=30)
+    finally:
+        if process.poll() is None:
+            process.kill()
+    checks.equal("--wait --count 3: three updates ended, a box failed", status, 1)
+    checks.equal("the box left attached was taken once", emulator.ask("commands stays"), "ok 08")
+    checks.equal("the box plugged in again was taken again", emulator.ask("commands again"), "ok 08*2")
+    emulator.ask("unplug stays", "unplug again")
 
 
 def main():
@@ -130,6 +168,7 @@ def main():
         checks.equal("the good box took the queries and one whole update, nothing else", emulator.ask("commands good"),
                      WHOLE_UPDATE.replace("ok", "ok 08 0a"))
         checks.equal("the box in application mode was only asked", emulator.ask("commands app"), "ok 08*2")
+        watch(checks, cli, env, emulator)
         box = state(emulator, "good")
         checks.check("the good box holds the image, finished, refused nothing (each report paced)",
                      (box["flash"], box["finished"], box["refused"]) == ("image", "1", "0"), box)
