@@ -1,5 +1,7 @@
 #include "platform/sim/sim_demo_world.h"
 
+#include <string>
+
 #include "platform/sim/sim_box.h"
 
 void AttachDemoBox() {
@@ -16,6 +18,7 @@ void AttachDemoBoxes(int count) {
     for (int i = 0; i < count; ++i) {
         sim::Box box = sim::MakeBox(i % 2 == 0 ? 1 : 2, true);
         box.firmwareVersion = 0x00010A00;
-        sim::AddBox(box);
+        const std::string path = "simulated:box-" + std::to_string(i + 1);
+        sim::AddBox(box, std::u16string(path.begin(), path.end()));
     }
 }
