@@ -24,10 +24,11 @@ constexpr std::uintptr_t LOOK_AGAIN_TIMER = 1;
 constexpr std::uint32_t LOOK_AGAIN_MS = 1000;
 std::int32_t g_shownReason = DEV_OK;
 
+// Only a transfer that failed is worth a second try: a box the program itself refused (report
+// lengths it cannot use), one that answered with an error word, or a kernel that refuses every
+// query alike would give the same answer again.
 bool FailedQueryAtOnce(std::int32_t found, std::uint64_t started) {
-    // A held box is one that was opened and claimed but whose query failed; an old kernel
-    // refuses every query alike.
-    return found != DEV_OK && found != DEV_ERR_UNSUPPORTED && IsDeviceHeld(g_device) &&
+    return (found == DEV_ERR_READ || found == DEV_ERR_WRITE) && IsDeviceHeld(g_device) &&
            SystemClockMicroseconds() - started < QUICK_FAILURE_US;
 }
 

@@ -88,6 +88,14 @@ TEST_F(BoxSearchTest, ABoxRefusingItsFirstQueriesAtOnceIsAskedAgainButASilentOne
     EXPECT_EQ(sim::g_world.infoRequests, 1u);
     EXPECT_EQ(Hint(), WithInstructions(IDS_DISCONNECTED)) << "a failed search on arrival stays silent";
     EXPECT_TRUE(IsDeviceHeld(g_device));
+    PullOut(1);
+
+    // Refused by the program itself: asking again would only send it the same query again.
+    sim::Box shortReports = sim::MakeBox(1, true);
+    shortReports.outputReportLength = 32;
+    const std::size_t before = sim::OutputReports().size();
+    Arrive(sim::AddBox(shortReports));
+    EXPECT_EQ(sim::OutputReports().size() - before, 1u) << "CMD_GET_INFO sent more than once";
 }
 
 }  // namespace
