@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "device/discovery.h"
+#include "platform/system.h"
 #include "resources/firmware_image.h"
 #include "update/engine.h"
 
@@ -17,6 +18,8 @@ struct BoxRun {
     bool updated = false;
     double wallSeconds = 0;
     double cpuSeconds = 0;
+    // When each data block's write had returned, on the program's clock.
+    std::vector<std::uint64_t> blocksWrittenUs;
 };
 
 inline double ThreadCpuSeconds() {
@@ -38,7 +41,11 @@ inline std::vector<BoxRun> UpdateEveryBoxAtOnce() {
             if (TakeBox(paths[i], device) != DEV_OK) return;
             const auto wallStart = std::chrono::steady_clock::now();
             const double cpuStart = ThreadCpuSeconds();
-            const UpdateObserver quiet = {};
+            UpdateObserver quiet = {};
+            quiet.context = &runs[i];
+            quiet.blockWritten = [](void* run, std::uint32_t) {
+                static_cast<BoxRun*>(run)->blocksWrittenUs.push_back(SystemClockMicroseconds());
+            };
             runs[i].updated = UpdateBox(device, FIRMWARE_IMAGE, FIRMWARE_IMAGE_SIZE, quiet).outcome == UpdateOutcome::Updated;
             runs[i].cpuSeconds = ThreadCpuSeconds() - cpuStart;
             runs[i].wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
