@@ -4,7 +4,6 @@
 #include <atomic>
 #include <deque>
 #include <set>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,19 +33,20 @@ struct BoxJob {
     Outcome outcome = Outcome::Pending;
 };
 
-// The writes under way: sleep and shutdown are held off while there is one.
-std::mutex g_writingLock;
-int g_writing = 0;
+// The writes under way. Sleep and shutdown are held off while there is one, by the main thread
+// alone: on Windows the hold belongs to the thread that asked for it.
+std::atomic<int> g_writing{0};
 
-void WritingBegins(void*) {
-    std::lock_guard<std::mutex> hold(g_writingLock);
-    if (g_writing++ == 0 && !ConsoleHoldOffSleep(true, MessageText(IDS_WRITING)))
-        ReportNote("Schlaf und Herunterfahren werden w\xC3\xA4hrend des Updates nicht zur\xC3\xBC" "ckgehalten (kein systemd-logind).");
-}
+void WritingBegins(void*) { ++g_writing; }
+void WritingEnds(void*) { --g_writing; }
 
-void WritingEnds(void*) {
-    std::lock_guard<std::mutex> hold(g_writingLock);
-    if (--g_writing == 0) ConsoleHoldOffSleep(false, std::string());
+// Called by the main thread on each tick: the hold follows the first write within a quarter second.
+void HoldOffSleepWhileWriting(bool* holding) {
+    const bool writing = g_writing > 0;
+    if (writing == *holding) return;
+    *holding = writing;
+    if (!ConsoleHoldOffSleep(writing, MessageText(IDS_WRITING)) && writing)
+        ReportNote("Schlaf und Herunterfahren werden w\xC3\xA4hrend des Updates nicht zur\xC3\xBC" "ckgehalten.");
 }
 
 struct Progress {
@@ -216,11 +216,13 @@ int UpdateBoxes(const std::vector<std::u16string>& initial, const CliOptions& op
     // The operator's first stop request starts no new box and lets the boxes being written
     // finish; the second cuts them off, which each box's update asks about after every report.
     int toldStops = 0;
+    bool holding = false;
     for (;;) {
         const int stops = ConsoleStopRequests(nullptr);
         const bool watching = options.wait && stops == 0 && wanted(jobs.size());
         if (!watching && ended == jobs.size()) break;
         ConsoleWaitForStop(TICK_MS);
+        HoldOffSleepWhileWriting(&holding);
         if (stops >= 1 && toldStops == 0) ReportNote(MessageText(IDS_CLI_STOPPING));
         toldStops = stops;
         if (watching) {
@@ -235,6 +237,7 @@ int UpdateBoxes(const std::vector<std::u16string>& initial, const CliOptions& op
         ReportTick();
     }
     for (std::thread& thread : threads) thread.join();
+    HoldOffSleepWhileWriting(&holding);
 
     std::uint32_t counts[7] = {};
     for (const BoxJob& job : jobs) ++counts[static_cast<int>(job.outcome)];
