@@ -11,6 +11,7 @@ through the same stack and fails on a single stale answer; after them, self-test
 the probe and the driver fail a program or a box that is wrong.
 
     bash scripts/emulated-box-e2e.sh [--programs DIR] [--scenario NAME ...] [--no-self-test]
+                                     [--windows-build DIR] [--linux-build DIR]
 
 The last line is "N passed, M failed"; the exit code is 0 only when nothing failed.
 """
@@ -29,23 +30,35 @@ from emulator_link import PRELOAD, Emulator  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SCENARIOS = ["ready", "wrong-mode", "hotplug", "update", "pull-mid-update", "pull-idle", "version-question",
-             "block-never", "silent", "short-reports"]
+             "block-never", "silent", "short-reports", "shared-box", "shared-two-boxes"]
 INFO_REQUESTS = 1000
+# Where the cross build (drivers, probe, pacer) and the native build (the emulator) live; a
+# checkout that others build in at the same time can be tested from builds of one's own.
+BUILDS = {"windows": os.path.join(ROOT, "build/windows"), "linux": os.path.join(ROOT, "build/linux")}
 
 
 def log(text=""):
     print(text, flush=True)
 
 
+def windows_build(name):
+    return os.path.join(BUILDS["windows"], name)
+
+
+def emulator_binary():
+    return os.path.join(BUILDS["linux"], "tests/emulated_box/box_emulator")
+
+
 def build(programs):
     """The emulator comes from the native build, the programs and drivers from the cross build."""
     for preset in ("linux", "windows"):
-        subprocess.run(["cmake", "--preset", preset], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
-        subprocess.run(["cmake", "--build", "--preset", preset, "-j", str(os.cpu_count() or 2)], cwd=ROOT, check=True,
+        subprocess.run(["cmake", "--preset", preset, "-B", BUILDS[preset]], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+        # Of the native build only the emulator is needed here.
+        target = ["--target", "box_emulator"] if preset == "linux" else []
+        subprocess.run(["cmake", "--build", BUILDS[preset], "-j", str(os.cpu_count() or 2), *target], cwd=ROOT, check=True,
                        stdout=subprocess.DEVNULL)
-    for path in [os.path.join(programs, "veltabox-updater.exe"), os.path.join(ROOT, "build/windows/emulated_box_driver.exe"),
-                 os.path.join(ROOT, "build/windows/hid_probe.exe"), os.path.join(ROOT, "build/windows/box_pacer.exe"),
-                 os.path.join(ROOT, "build/linux/tests/emulated_box/box_emulator")]:
+    for path in [os.path.join(programs, "veltabox-updater.exe"), windows_build("emulated_box_driver.exe"),
+                 windows_build("hid_probe.exe"), windows_build("box_pacer.exe"), emulator_binary()]:
         if not os.path.isfile(path):
             sys.exit("missing " + path)
 
@@ -104,7 +117,7 @@ class Pacer:
     """box_pacer.exe, for as long as the prefix serves the emulated boxes."""
 
     def __init__(self, env, port):
-        self.process = subprocess.Popen(["wine", os.path.join(ROOT, "build/windows/box_pacer.exe"), str(port)], env=env,
+        self.process = subprocess.Popen(["wine", windows_build("box_pacer.exe"), str(port)], env=env,
                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         line = self.process.stdout.readline().strip()
         if line != "pacer ready":
@@ -146,7 +159,7 @@ class Runs:
 def run_driver(env, runs, label, scenario, program, port, expect_pass, checks=()):
     """Runs one scenario. A run meant to fail must fail, and with each of `checks` among its lines."""
     log("== %s: %s on %s (expect %s)" % (label, scenario, os.path.basename(program), "pass" if expect_pass else "fail"))
-    driver = os.path.join(ROOT, "build/windows/emulated_box_driver.exe")
+    driver = windows_build("emulated_box_driver.exe")
     started = time.time()
     try:
         result = wine(env, driver, scenario, winpath(env, program), str(port), timeout=240)
@@ -181,7 +194,7 @@ def run_probe(env, runs, emulator, label, expect_stale, requests):
     if expect_stale:
         emulator.ask("late-answers probe 2")
     try:
-        result = wine(env, os.path.join(ROOT, "build/windows/hid_probe.exe"), "--info-answers", str(requests), timeout=300)
+        result = wine(env, windows_build("hid_probe.exe"), "--info-answers", str(requests), timeout=300)
         lines = [line.rstrip("\r") for line in result.stdout.splitlines()]
     except subprocess.TimeoutExpired:
         result, lines = None, []
@@ -202,12 +215,15 @@ def run_probe(env, runs, emulator, label, expect_stale, requests):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--programs", default=os.path.join(ROOT, "build/windows"),
-                        help="directory of veltabox-updater.exe and veltabox-updater-demo.exe (default: build/windows)")
+    parser.add_argument("--programs", help="directory of veltabox-updater.exe and veltabox-updater-demo.exe (default: the "
+                        "Windows build directory)")
+    parser.add_argument("--windows-build", default=BUILDS["windows"], help="the cross build's directory (default: build/windows)")
+    parser.add_argument("--linux-build", default=BUILDS["linux"], help="the native build's directory (default: build/linux)")
     parser.add_argument("--scenario", action="append", choices=SCENARIOS, help="only these scenarios")
     parser.add_argument("--no-self-test", action="store_true", help="only the probe and the scenarios")
     args = parser.parse_args()
-    programs = os.path.abspath(args.programs)
+    BUILDS["windows"], BUILDS["linux"] = os.path.abspath(args.windows_build), os.path.abspath(args.linux_build)
+    programs = os.path.abspath(args.programs or BUILDS["windows"])
     started = time.time()
     log("== building")
     build(programs)
@@ -216,7 +232,7 @@ def main():
     runs = Runs()
     try:
         xvfb = Xvfb(work)
-        emulator = Emulator(os.path.join(ROOT, "build/linux/tests/emulated_box/box_emulator"),
+        emulator = Emulator(emulator_binary(),
                             os.path.join(ROOT, "resources/firmware.bin"), work)
         env = wine_env(work, emulator.testbed)
         make_prefix(env, work)

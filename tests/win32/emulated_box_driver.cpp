@@ -17,6 +17,9 @@
 //   block-never      a box that never answers a block read
 //   silent           a box that never answers an info request
 //   short-reports    a box whose output reports cannot carry a whole data block
+//   shared-box       three programs and one box: one updates it, one waits from before and one
+//                    from mid-write, and the box hears from the first alone; the last takes it
+//   shared-two-boxes two boxes, one held: a second program takes the free one
 //
 // Output as e2e_driver's: PASS/FAIL/INFO lines, then "N passed, M failed".
 #include <winsock2.h>
@@ -25,6 +28,7 @@
 #include <dbt.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -85,6 +89,7 @@ public:
         if (refusals != "ok") results_.Info(name + " refused: " + refusals.substr(3));
     }
 
+    std::string State(const std::string& name) { return link_.Ask("state " + name); }
     std::string Commands(const std::string& name) { return link_.Ask("commands " + name); }
     std::string Timing(const std::string& name) { return link_.Ask("timing " + name); }
 
@@ -362,6 +367,115 @@ void Unanswering(Results& results, Scenario& scenario, const std::wstring& path,
     CloseWithBeenden(results, program, dialog);
 }
 
+// What a program shows while another one holds the only box: it says so, and offers nothing.
+void ExpectHeldElsewhere(Results& results, const Dialog& dialog, const std::string& who) {
+    ExpectTextSoon(results, who + ": hint is 40040 (held by another program)", dialog.Control(IDC_INFO_TEXT),
+                   Message(IDS_BOX_BUSY), kStepTimeoutMs);
+    ExpectNoBoxShown(results, dialog, "in " + who);
+}
+
+// The HID interfaces (their paths in lower case) whose claim exists under the name every program
+// must use for it, a later updater or the console program as much as this one: in the Global
+// namespace, where a program in another session or of another user sees it too (one session of
+// Wine would not tell).
+std::vector<std::wstring> ClaimedInterfaces() {
+    std::vector<std::wstring> claimed;
+    for (std::wstring path : HidInterfacePaths()) {
+        for (wchar_t& c : path) c = c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+        std::wstring name = L"Global\\VELTABOX-box-";
+        for (const wchar_t c : path) name += c == L'\\' ? L'_' : c;
+        const HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
+        if (mutex == nullptr) continue;
+        CloseHandle(mutex);
+        claimed.push_back(path);
+    }
+    return claimed;
+}
+
+// The box never acknowledges a flash command, so a second program's query between two data
+// blocks would break the firmware while the first went on to report success. The second program
+// comes while the first is ready, the third mid-write; both must leave the box to the first,
+// after its success too, and the third must take it by itself once the first has ended.
+void SharedBox(Results& results, Scenario& scenario, const std::wstring& path) {
+    if (!scenario.Devices({"box vb firmware=0x00010A00"}) || !scenario.Plug("vb")) return;
+    Program first, second, third;
+    Dialog firstDialog, secondDialog, thirdDialog;
+    if (!OpenDialog(results, first, path, &firstDialog)) return;
+    ExpectReadyShown(results, firstDialog, L"VELTABOX", L"1.10");
+    if (!OpenDialog(results, second, path, &secondDialog)) return;
+    ExpectHeldElsewhere(results, secondDialog, "the second, started while the first is ready");
+    Sleep(kSettleMs);  // it looks again every second meanwhile
+    scenario.ExpectCommands("vb", kQuery);
+    const std::vector<std::wstring> claimed = ClaimedInterfaces();
+    results.Check(claimed.size() == 1 && claimed[0].find(L"vid_21b8&pid_0001") != std::wstring::npos,
+                  "the box's claim is the mutex Global\\VELTABOX-box-<its path, folded>",
+                  std::to_string(claimed.size()) + " interfaces claimed" + (claimed.empty() ? "" : ", the first " + Visible(claimed[0])));
+
+    const double clicked = Now();
+    Click(firstDialog.Control(IDC_UPDATE));
+    // 2 query reports, unlock, 115 erases, the address and 300 data blocks.
+    const auto taken = [&](int reports) { return std::atoi(Field(scenario.State("vb"), "reports").c_str()) >= reports; };
+    if (!results.Check(WaitUntil(30000, [&] { return taken(419); }, 100), "the first has written 300 data blocks within 30 s",
+                       scenario.State("vb")))
+        return;
+    if (!OpenDialog(results, third, path, &thirdDialog)) return;
+    ExpectHeldElsewhere(results, thirdDialog, "the third, started mid-write");
+    const std::string midWrite = scenario.State("vb");
+    results.Check(Field(midWrite, "finished") == "0", "the third came up before the first had finished writing", midWrite);
+
+    if (!results.Check(WaitUntil(60000, [&] { return taken(1432); }, 200), "the first writes the whole update",
+                       scenario.State("vb")))
+        return;
+    ExpectTextSoon(results, "the first's hint is 40032 (success)", firstDialog.Control(IDC_INFO_TEXT), Message(IDS_SUCCESS),
+                   kStepTimeoutMs);
+    results.Info("the first's update, click to success text: " + Seconds3(Now() - clicked) + " s");
+    // The first keeps the box after its success; the others look again meanwhile.
+    Sleep(kSettleMs);
+    ExpectHeldElsewhere(results, secondDialog, "the second, after the first's success");
+    ExpectHeldElsewhere(results, thirdDialog, "the third, after the first's success");
+    CloseWithBeenden(results, second, secondDialog);
+    scenario.ExpectCommands("vb", kWholeUpdate);
+    scenario.ExpectBox("vb", {{"refused", "0"}, {"flash", "image"}, {"unlocked", "0"}, {"finished", "1"}});
+
+    CloseWithBeenden(results, first, firstDialog);
+    const double ended = Now();
+    ExpectTextSoon(results, "the third shows the box ready once the first has ended", thirdDialog.Control(IDC_INFO_TEXT),
+                   Message(IDS_READY), kStepTimeoutMs);
+    results.Info("the first's end to the third's ready text: " + Seconds3(Now() - ended) + " s");
+    // The emulated box keeps its information page, and with it the version it had.
+    ExpectReadyShown(results, thirdDialog, L"VELTABOX", L"1.10");
+    scenario.ExpectCommands("vb", std::string(kWholeUpdate) + " " + kQuery);
+    CloseWithBeenden(results, third, thirdDialog);
+}
+
+// The first program takes the box listed first; the second meets that one first, held, and must
+// pass over it to the other without sending it anything.
+void SharedTwoBoxes(Results& results, Scenario& scenario, const std::wstring& path) {
+    if (!scenario.Devices({"box vb firmware=0x00010A00", "box hub pid=2 firmware=0x00010B00"}) || !scenario.Plug("vb") ||
+        !scenario.Plug("hub"))
+        return;
+    Program first, second;
+    Dialog firstDialog, secondDialog;
+    if (!OpenDialog(results, first, path, &firstDialog)) return;
+    ExpectTextSoon(results, "the first is ready", firstDialog.Control(IDC_INFO_TEXT), Message(IDS_READY), kStepTimeoutMs);
+    std::wstring model;
+    ReadText(firstDialog.Control(IDC_LABEL_FW2), &model);
+    const bool firstHasVb = model == L"VELTABOX";
+    if (!results.Check(firstHasVb || model == L"VELTA-HUB", "the first shows one of the two boxes",
+                       "IDC_LABEL_FW2 reads \"" + Visible(model) + "\""))
+        return;
+    const std::string held = firstHasVb ? "vb" : "hub";
+    const std::string free = firstHasVb ? "hub" : "vb";
+    results.Info("the first took " + held);
+    if (!OpenDialog(results, second, path, &secondDialog)) return;
+    ExpectReadyShown(results, secondDialog, firstHasVb ? L"VELTA-HUB" : L"VELTABOX", firstHasVb ? L"1.11" : L"1.10");
+    ExpectText(results, "the first stays ready", firstDialog.Control(IDC_INFO_TEXT), Message(IDS_READY));
+    scenario.ExpectCommands(held, kQuery);
+    scenario.ExpectCommands(free, kQuery);
+    CloseWithBeenden(results, second, secondDialog);
+    CloseWithBeenden(results, first, firstDialog);
+}
+
 int Usage() {
     Line("usage: emulated_box_driver [--screenshots ACK_DIR] <scenario> <veltabox-updater.exe> <emulator port>");
     return 2;
@@ -413,6 +527,10 @@ int wmain(int argc, wchar_t** argv) {
         // erased.
         Unanswering(results, scenario, program, "box mute out=32", "08", WithInstructions(IDS_NO_BOX),
                     "hint is the no-box text: a box that cannot take a data block is refused");
+    } else if (name == L"shared-box") {
+        SharedBox(results, scenario, program);
+    } else if (name == L"shared-two-boxes") {
+        SharedTwoBoxes(results, scenario, program);
     } else {
         return Usage();
     }
