@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "device/box_list.h"
 #include "device/discovery.h"
 #include "platform/system.h"
 #include "resources/firmware_image.h"

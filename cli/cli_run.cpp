@@ -11,6 +11,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_report.h"
 #include "cli/cli_text.h"
+#include "device/box_list.h"
 #include "device/discovery.h"
 #include "platform/console.h"
 #include "platform/system.h"

@@ -3,17 +3,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
-#include <string>
-#include <vector>
 
+#include "device/interface_candidate.h"
 #include "device/protocol.h"
 #include "platform/hid.h"
-
-namespace {
 
 bool IsBox(std::uint16_t vendorId, std::uint16_t productId) {
     return vendorId == DEVICE_VENDOR_ID && (productId == PRODUCT_ID_VELTABOX || productId == PRODUCT_ID_VELTA_HUB);
 }
+
+namespace {
 
 // The path lives inside a detail record of `detailSize` bytes; the copy never reads past it,
 // even when the system left the path unterminated.
@@ -39,11 +38,8 @@ std::int32_t Worse(std::int32_t a, std::int32_t b) {
     return DEV_ERR_NOT_FOUND;
 }
 
-// Opens and claims the interface at `path` (owned, and freed unless taken) if it is the box:
-// DEV_OK with handle, path, product ID and claim set; DEV_ERR_BUSY for a box another program
-// holds, DEV_ERR_DENIED for one the user may not open (known only where the system listed it as
-// a box); DEV_ERR_NOT_FOUND when it is something else or cannot be looked at. Releases whatever
-// it obtained for an interface that is not taken.
+}  // namespace
+
 std::int32_t TakeInterface(char16_t* path, bool listedBox, DeviceRecord& record) {
     HidStatus opened = HidStatus::Failed;
     const DeviceHandle handle = HidOpen(path, &opened);
@@ -72,8 +68,6 @@ std::int32_t TakeInterface(char16_t* path, bool listedBox, DeviceRecord& record)
     return result;
 }
 
-// The interface at `index`, where it may be a box: its path (allocated), and whether the system
-// listed it as a box without its being opened. Null for what cannot be a box or be looked at.
 char16_t* CandidateAt(InterfaceList list, std::uint32_t index, bool* listedBox) {
     // Where the system names the device without opening it, nothing but a box is ever opened:
     // the user's other HID devices (keyboards, security keys) are none of the program's business.
@@ -92,17 +86,12 @@ char16_t* CandidateAt(InterfaceList list, std::uint32_t index, bool* listedBox) 
     return path;
 }
 
+namespace {
+
 std::int32_t TryInterface(InterfaceList list, std::uint32_t index, DeviceRecord& record) {
     bool listedBox = false;
     char16_t* path = CandidateAt(list, index, &listedBox);
     return path == nullptr ? DEV_ERR_NOT_FOUND : TakeInterface(path, listedBox, record);
-}
-
-char16_t* CopyOf(const std::u16string& text) {
-    auto* copy = static_cast<char16_t*>(std::malloc((text.size() + 1) * sizeof(char16_t)));
-    if (copy == nullptr) return nullptr;
-    std::memcpy(copy, text.c_str(), (text.size() + 1) * sizeof(char16_t));
-    return copy;
 }
 
 }  // namespace
@@ -131,37 +120,4 @@ void CloseDevice(DeviceRecord& record) {
     }
     std::free(record.devicePath);
     ResetDeviceRecord(record);
-}
-
-std::int32_t ListBoxes(std::vector<std::u16string>* paths) {
-    paths->clear();
-    const InterfaceList list = HidListInterfaces();
-    if (list == PLATFORM_NO_LIST) return DEV_ERR_UNUSABLE;
-    for (std::uint32_t index = 0; HidEnumInterface(list, index); ++index) {
-        bool listedBox = false;
-        char16_t* path = CandidateAt(list, index, &listedBox);
-        if (path == nullptr) continue;
-        bool isBox = listedBox;
-        if (!isBox) {
-            // Unnamed: opened once for its IDs, as the search does, and closed again at once.
-            const DeviceHandle handle = HidOpen(path, nullptr);
-            std::uint16_t vendorId = 0;
-            std::uint16_t productId = 0;
-            isBox = handle != INVALID_HANDLE_VALUE && HidGetIds(handle, &vendorId, &productId) && IsBox(vendorId, productId);
-            if (handle != INVALID_HANDLE_VALUE) HidClose(handle);
-        }
-        if (isBox) paths->push_back(path);
-        std::free(path);
-    }
-    HidFreeInterfaceList(list);
-    return DEV_OK;
-}
-
-std::int32_t TakeBox(const std::u16string& path, DeviceRecord& record) {
-    CloseDevice(record);
-    char16_t* copy = CopyOf(path);
-    if (copy == nullptr) return DEV_ERR_UNUSABLE;
-    // The path came from a list that named it a box; a box that went since is not found.
-    const std::int32_t taken = TakeInterface(copy, true, record);
-    return taken != DEV_OK ? taken : QueryDeviceInfo(record);
 }

@@ -17,11 +17,3 @@ constexpr std::uint16_t DEVICE_VENDOR_ID = 0x21B8;
 std::int32_t FindDevice(DeviceRecord& record);
 // Closes the handle, frees the path and returns the record to the state in which no box is held.
 void CloseDevice(DeviceRecord& record);
-
-// For the programs that handle several boxes at once. The paths of every box attached, in the
-// search's order, whether or not it is free: DEV_OK, or DEV_ERR_UNUSABLE when there is no list.
-std::int32_t ListBoxes(std::vector<std::u16string>* paths);
-// Resets the record, then opens, claims and queries the box listed at `path`, as FindDevice does
-// the first free one: DEV_OK; DEV_ERR_BUSY, DEV_ERR_DENIED; DEV_ERR_NOT_FOUND for a box that has
-// gone; or the failed query's result, with the box left open and claimed.
-std::int32_t TakeBox(const std::u16string& path, DeviceRecord& record);
