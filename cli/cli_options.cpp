@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/console.h"
+
 bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std::string* error) {
     *options = CliOptions();
     bool commandGiven = false;
@@ -83,7 +85,8 @@ std::string CliUsage(const std::string& program) {
            "               pulled out and came back), until --count updates have ended or Ctrl+C\n"
            "  --count N    with --wait: end after N updates, succeeded or failed\n"
            "\n"
-           "Ctrl+C, SIGTERM or SIGHUP: no box starts any more, boxes being written are finished, then the\n"
+           + ConsoleStopRequestNames() +
+           ": no box starts any more, boxes being written are finished, then the\n"
            "summary. A second Ctrl+C stops every box after its current report; such a box must be updated\n"
            "again from its bootloader mode.\n"
            "\n"

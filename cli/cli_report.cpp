@@ -80,11 +80,15 @@ std::string LiveText(const Line& line) {
 }
 
 // Back over the lines drawn before, then each line anew: the box lines stay where they are and
-// anything said in between goes above them.
+// anything said in between goes above them. A line that wrapped would take two rows where the
+// cursor goes back one, so each is cut short of the terminal's width (the last column too, since
+// some terminals wrap as soon as it is filled).
 void Redraw() {
     std::string screen;
     if (g_drawn > 0) screen += "\x1b[" + std::to_string(g_drawn) + "A";
-    for (const Line& line : g_lines) screen += "\r\x1b[2K" + LiveText(line) + "\n";
+    const int columns = ConsoleColumns();
+    for (const Line& line : g_lines)
+        screen += "\r\x1b[2K" + FitToColumns(LiveText(line), columns > 1 ? columns - 1 : 0) + "\n";
     g_drawn = g_lines.size();
     ConsoleWrite(ConsoleStream::Out, screen);
 }

@@ -51,6 +51,18 @@ std::string CodeLine(std::int32_t code, std::uint32_t lastError) {
     return MessageText(IDS_SYSTEM_ERROR_CODE, static_cast<std::uint32_t>(code), lastError);
 }
 
+// A character of the catalogue's texts and the boxes' names takes one cell; UTF-8 continuation
+// bytes (10xxxxxx) take none.
+std::string FitToColumns(const std::string& text, int columns) {
+    if (columns <= 0) return text;
+    int used = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+        if (++used > columns) return text.substr(0, i);
+    }
+    return text;
+}
+
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (const char c : text) {

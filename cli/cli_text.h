@@ -12,6 +12,8 @@ std::string MessageText(std::uint32_t id, std::uint32_t a, std::uint32_t b = 0, 
                         std::uint32_t e = 0);
 // "Das System meldet Fehlercode 0x...-0x...", as the dialog's failure box shows it.
 std::string CodeLine(std::int32_t code, std::uint32_t lastError);
+// The text cut to at most `columns` characters, never inside one; whole for 0.
+std::string FitToColumns(const std::string& text, int columns);
 // A JSON string, quotes included.
 std::string JsonString(const std::string& text);
 // The versions as the dialog shows them ("1.2", "1.11", "----------" for none).

@@ -1,6 +1,6 @@
 # Checks what a built Windows program asks of the loader. Run as
-#   cmake -DOBJDUMP=<objdump> -DPROGRAM=<program.exe> [-DSTAMP=<file>] -P check_windows_program.cmake
-#   cmake -DDUMP=<file with the output of objdump -p -h> -DPROGRAM=<name> -P check_windows_program.cmake
+#   cmake -DOBJDUMP=<objdump> -DPROGRAM=<program.exe> [-DSTAMP=<file>] [-DCONSOLE=ON] -P check_windows_program.cmake
+#   cmake -DDUMP=<file with the output of objdump -p -h> -DPROGRAM=<name> [-DCONSOLE=ON] -P check_windows_program.cmake
 #
 # The libraries a program imports are found before any of its code runs, so nothing it does can
 # choose where they come from. Only KnownDLLs may be imported: they always come from System32,
@@ -9,8 +9,9 @@
 # and no MinGW runtime DLL may be needed: the runtime is linked in. Every imported function must
 # be one that Windows 7 SP1 has (windows7_imports.txt beside this file): the loader refuses to
 # start a program with an import it cannot resolve. The header must ask for ASLR with the full
-# 64-bit range and DEP, name the GUI subsystem and carry no link time, and the program must be
-# stripped.
+# 64-bit range and DEP, name the GUI subsystem (with CONSOLE the console subsystem, without which
+# a shell would neither wait for the console programs nor lend them its console), carry no link
+# time, and the program must be stripped.
 cmake_minimum_required(VERSION 3.20)
 set(known_dlls kernel32.dll user32.dll gdi32.dll msvcrt.dll)
 
@@ -64,7 +65,11 @@ foreach(flag HIGH_ENTROPY_VA DYNAMIC_BASE NX_COMPAT)
     list(APPEND faults "DllCharacteristics lack ${flag}")
   endif()
 endforeach()
-if(NOT dump MATCHES "\nSubsystem[ \t]+00000002")
+if(CONSOLE)
+  if(NOT dump MATCHES "\nSubsystem[ \t]+00000003")
+    list(APPEND faults "the subsystem is not the Windows console (3)")
+  endif()
+elseif(NOT dump MATCHES "\nSubsystem[ \t]+00000002")
   list(APPEND faults "the subsystem is not the Windows GUI (2)")
 endif()
 if(NOT dump MATCHES "\nTime/Date[ \t]+[A-Za-z]+ Jan  1 00:00:00 1970\n")

@@ -14,11 +14,16 @@ bool ConsoleIsTerminal(ConsoleStream stream);
 bool ConsoleCanRedraw();
 // Writes UTF-8 text as the stream takes it (on a Windows console as UTF-16, WriteConsoleW).
 void ConsoleWrite(ConsoleStream stream, const std::string& text);
+// How many characters a line of the terminal on standard output holds before it wraps (ioctl
+// TIOCGWINSZ; on Windows the console's buffer width); 0 where that cannot be told.
+int ConsoleColumns();
 
 // From here on, the operator's requests to stop (Ctrl+C; SIGTERM and SIGHUP, which come when a
 // service is stopped or a terminal or SSH connection drops) are counted instead of ending the
 // program, which finishes what it must first.
 void ConsoleCatchStopRequests();
+// Those requests as the operator makes them on this system, for the usage text.
+const char* ConsoleStopRequestNames();
 // How many have come so far, and the signal number of the first (0 before any).
 int ConsoleStopRequests(int* firstSignal);
 // Blocks the calling thread until a stop request comes or `milliseconds` have passed.

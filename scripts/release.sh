@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Makes a release in dist/: both Windows programs, built by the windows preset, and SHA256SUMS.
-# Given a code-signing certificate and its key, it signs both programs with Authenticode first
-# (SHA-256, osslsigncode) and verifies both signatures; SHA256SUMS then lists the signed files.
+# Makes a release in dist/: the Windows programs (the dialog and the console program, each with
+# its demo), built by the windows preset, and SHA256SUMS. Given a code-signing certificate and its
+# key, it signs every program with Authenticode first (SHA-256, osslsigncode) and verifies each
+# signature; SHA256SUMS then lists the signed files.
 #
 #   bash scripts/release.sh
 #   SIGN_CERT=cert.pem SIGN_KEY=key.pem bash scripts/release.sh
@@ -21,8 +22,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-programs=(veltabox-updater.exe veltabox-updater-demo.exe)
-description=("SORVANTIK VELTABOX Firmware Updater" "SORVANTIK VELTABOX Firmware Updater (Demo)")
+programs=(veltabox-updater.exe veltabox-updater-demo.exe veltabox-cli.exe veltabox-cli-demo.exe)
+description=("SORVANTIK VELTABOX Firmware Updater" "SORVANTIK VELTABOX Firmware Updater (Demo)"
+             "SORVANTIK VELTABOX Firmware Updater, Konsole" "SORVANTIK VELTABOX Firmware Updater, Konsole (Demo)")
 
 sign=0
 if [ -n "${SIGN_CERT:-}${SIGN_KEY:-}" ]; then

@@ -5,7 +5,7 @@
 # runs of the device link and of the hidraw backend's report-descriptor parser, the Windows
 # programs' cross build with its resource and reproducibility checks, a signed release of them,
 # and the signed programs end to end under Wine: the demo and the no-box cases, then the shipped
-# program against boxes emulated behind Wine's own HID stack.
+# program and the console program against boxes emulated behind Wine's own HID stack.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -63,12 +63,12 @@ second=$(mktemp -d)
 trap 'rm -rf "$corpus" "$second"' EXIT
 cmake --preset windows -B "$second/build" >/dev/null
 cmake --build "$second/build" -j"$jobs" >/dev/null
-for exe in veltabox-updater.exe veltabox-updater-demo.exe; do
+for exe in veltabox-updater.exe veltabox-updater-demo.exe veltabox-cli.exe veltabox-cli-demo.exe; do
   cmp "build/windows/$exe" "$second/build/$exe"
   echo "$exe: $(stat -c %s "build/windows/$exe") bytes, identical in two clean builds"
 done
 
-echo "== release: both programs signed with a throwaway certificate"
+echo "== release: the programs signed with a throwaway certificate"
 keys=$(mktemp -d)
 trap 'rm -rf "$corpus" "$second" "$keys"' EXIT
 openssl req -x509 -newkey rsa:3072 -nodes -days 1 -subj "/CN=VELTABOX release check (throwaway)" \
@@ -90,3 +90,6 @@ bash scripts/wine-e2e.sh --programs dist
 
 echo "== the signed shipped program against emulated boxes, through Wine's HID stack"
 bash scripts/emulated-box-e2e.sh --programs dist
+
+echo "== the signed console program against two emulated boxes, through Wine's HID stack"
+python3 tests/cli_wine_e2e.py --programs dist

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -46,6 +47,13 @@ bool ConsoleIsTerminal(ConsoleStream stream) { return isatty(DescriptorOf(stream
 bool ConsoleCanRedraw() {
     const char* term = std::getenv("TERM");
     return ConsoleIsTerminal(ConsoleStream::Out) && term != nullptr && *term != 0 && std::strcmp(term, "dumb") != 0;
+}
+
+const char* ConsoleStopRequestNames() { return "Ctrl+C, SIGTERM or SIGHUP"; }
+
+int ConsoleColumns() {
+    winsize size = {};
+    return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 // Whole, or not at all: a stream that is gone (a terminal closed, a reader that went away) is

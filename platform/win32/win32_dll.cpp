@@ -1,11 +1,11 @@
-// Why the libraries are loaded by hand: hid.dll, setupapi.dll, winmm.dll, msimg32.dll and
-// uxtheme.dll are not KnownDLLs, so an ordinary import would be looked for in the program's own
-// directory first, and a hid.dll left beside the downloaded updater would run with the user's
-// rights. The linker flag that limits static imports to System32 (--dependent-load-flag,
-// /DEPENDENTLOADFLAG) is missing from the mingw-w64 binutils we build with (2.40 rejects it), so
-// the program links none of these libraries and loads each one from System32 itself. What it
-// still imports, kernel32.dll, user32.dll, gdi32.dll and msvcrt.dll, are KnownDLLs and always
-// come from System32.
+// Why the libraries are loaded by hand: hid.dll, setupapi.dll, cfgmgr32.dll, winmm.dll,
+// msimg32.dll and uxtheme.dll are not KnownDLLs, so an ordinary import would be looked for in
+// the program's own directory first, and a hid.dll left beside the downloaded updater would run
+// with the user's rights. The linker flag that limits static imports to System32
+// (--dependent-load-flag, /DEPENDENTLOADFLAG) is missing from the mingw-w64 binutils we build
+// with (2.40 rejects it), so the program links none of these libraries and loads each one from
+// System32 itself. What the programs still import, kernel32.dll, user32.dll, gdi32.dll and
+// msvcrt.dll, are KnownDLLs and always come from System32.
 //
 // How a library is named to come from System32 depends on the system. Windows 8 and later, and
 // Windows 7 with update KB2533623, know LOAD_LIBRARY_SEARCH_SYSTEM32 and SetDefaultDllDirectories:
@@ -110,6 +110,23 @@ ThemeLibrary LoadThemeLibrary() {
     return ThemeLibrary{};
 }
 
+// cfgmgr32.dll is where the configuration manager's functions are documented; setupapi.dll
+// carries them too, but only as a leftover of older systems.
+DeviceTreeLibraries LoadDeviceTreeLibraries() {
+    DeviceTreeLibraries found = {};
+    const HMODULE setupapi = LoadFromSystem(L"setupapi.dll");
+    const HMODULE cfgmgr32 = setupapi == nullptr ? nullptr : LoadFromSystem(L"cfgmgr32.dll");
+    if (cfgmgr32 != nullptr && Resolve(setupapi, "SetupDiCreateDeviceInfoList", found.SetupDiCreateDeviceInfoList) &&
+        Resolve(setupapi, "SetupDiOpenDeviceInterfaceW", found.SetupDiOpenDeviceInterfaceW) &&
+        Resolve(setupapi, "SetupDiEnumDeviceInfo", found.SetupDiEnumDeviceInfo) &&
+        Resolve(setupapi, "SetupDiDestroyDeviceInfoList", found.SetupDiDestroyDeviceInfoList) &&
+        Resolve(cfgmgr32, "CM_Get_Parent", found.CM_Get_Parent) &&
+        Resolve(cfgmgr32, "CM_Get_Device_IDW", found.CM_Get_Device_IDW) &&
+        Resolve(cfgmgr32, "CM_Get_DevNode_Registry_PropertyW", found.CM_Get_DevNode_Registry_PropertyW))
+        return found;
+    return DeviceTreeLibraries{};
+}
+
 }  // namespace
 
 // GetSystemDirectoryW's path ends in a backslash only when it is a drive's root.
@@ -166,4 +183,9 @@ const ImageLibrary& ImageLibraryOnce() {
 const ThemeLibrary& ThemeLibraryOnce() {
     static const ThemeLibrary library = LoadThemeLibrary();
     return library;
+}
+
+const DeviceTreeLibraries& DeviceTreeLibrariesOnce() {
+    static const DeviceTreeLibraries libraries = LoadDeviceTreeLibraries();
+    return libraries;
 }

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cfgmgr32.h>
 #include <commctrl.h>
 #include <hidsdi.h>
 #include <mmsystem.h>
@@ -44,6 +45,18 @@ struct ThemeLibrary {
     decltype(&::SetWindowTheme) SetWindowTheme;
 };
 
+// Null members when setupapi.dll, cfgmgr32.dll or any entry point is missing: where a box is
+// plugged in, for the console program.
+struct DeviceTreeLibraries {
+    decltype(&::SetupDiCreateDeviceInfoList) SetupDiCreateDeviceInfoList;
+    decltype(&::SetupDiOpenDeviceInterfaceW) SetupDiOpenDeviceInterfaceW;
+    decltype(&::SetupDiEnumDeviceInfo) SetupDiEnumDeviceInfo;
+    decltype(&::SetupDiDestroyDeviceInfoList) SetupDiDestroyDeviceInfoList;
+    decltype(&::CM_Get_Parent) CM_Get_Parent;
+    decltype(&::CM_Get_Device_IDW) CM_Get_Device_IDW;
+    decltype(&::CM_Get_DevNode_Registry_PropertyW) CM_Get_DevNode_Registry_PropertyW;
+};
+
 // Makes every later load of a library by name look in System32 only, where the system can be
 // told so (Windows 8 and later, Windows 7 with KB2533623); elsewhere does what
 // RestrictLibrarySearchByPath does. Called first thing by the programs' entries.
@@ -61,3 +74,4 @@ const TimerLibrary& TimerLibraryOnce();
 const ControlsLibrary& ControlsLibraryOnce();
 const ImageLibrary& ImageLibraryOnce();
 const ThemeLibrary& ThemeLibraryOnce();
+const DeviceTreeLibraries& DeviceTreeLibrariesOnce();

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <new>
+
 #include "platform/win32/win32_dll.h"
 
 // Windows 10 1803 and later; older headers do not name it.
@@ -24,19 +26,34 @@ struct PauseTimer {
     bool highResolution;
     // How late the recent wakes came, in counter ticks: the thread's own.
     LONGLONG lateness;
-
-    PauseTimer() : timer(nullptr), highResolution(false), lateness(0) {
-        // Systems before 1803 refuse the flag with ERROR_INVALID_PARAMETER.
-        timer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
-        highResolution = timer != nullptr;
-        if (timer == nullptr) timer = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
-    }
-    ~PauseTimer() {
-        if (timer != nullptr) CloseHandle(timer);
-    }
-    PauseTimer(const PauseTimer&) = delete;
-    PauseTimer& operator=(const PauseTimer&) = delete;
 };
+
+void WINAPI ClosePauseTimer(void* data) {
+    auto* pause = static_cast<PauseTimer*>(data);
+    if (pause == nullptr) return;
+    if (pause->timer != nullptr) CloseHandle(pause->timer);
+    delete pause;
+}
+
+// The thread's timer, made on its first pause and closed by the system when the thread ends: a
+// fiber-local slot with a callback does both, where C++'s thread_local would bring the MinGW
+// thread library into the dialog. Null when Windows has no slot or memory left.
+PauseTimer* ThreadPauseTimer() {
+    static const DWORD slot = FlsAlloc(ClosePauseTimer);
+    if (slot == FLS_OUT_OF_INDEXES) return nullptr;
+    if (auto* pause = static_cast<PauseTimer*>(FlsGetValue(slot))) return pause;
+    auto* pause = new (std::nothrow) PauseTimer{nullptr, false, 0};
+    if (pause == nullptr) return nullptr;
+    // Systems before 1803 refuse the flag with ERROR_INVALID_PARAMETER.
+    pause->timer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
+    pause->highResolution = pause->timer != nullptr;
+    if (pause->timer == nullptr) pause->timer = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
+    if (!FlsSetValue(slot, pause)) {
+        ClosePauseTimer(pause);
+        return nullptr;
+    }
+    return pause;
+}
 
 // The counter's frequency is fixed at system boot and the same on every processor.
 LONGLONG Frequency() {
@@ -105,7 +122,9 @@ std::uint64_t SystemClockMicroseconds() { return MicrosecondsOf(Ticks(), Frequen
 // The timer and the lateness are the calling thread's, so that the threads of several boxes
 // each keep their own pace.
 void SystemPauseUntil(std::uint64_t deadline) {
-    static thread_local PauseTimer pause;
+    PauseTimer fallback = {nullptr, false, 0};
+    PauseTimer* own = ThreadPauseTimer();
+    PauseTimer& pause = own != nullptr ? *own : fallback;
     LONGLONG& lateness = pause.lateness;
     const LONGLONG frequency = Frequency();
     const LONGLONG end = TicksOf(deadline, frequency);

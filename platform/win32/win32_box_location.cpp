@@ -1,0 +1,95 @@
+// A box's place on the USB bus, from the Setup API and the configuration manager: the location
+// path of the USB device above its HID interface, as Device Manager shows it under "Pfade zum
+// Speicherort" ("PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)#USB(3)": the host controller by its
+// place on the PCI bus, then the port on the root hub and on each hub below it). Windows makes it
+// from the ports alone, so it is the same after the box is plugged into that port again, in
+// either mode and after a restart; the device's instance ID, which a box without a serial
+// number gets anew per port, says nothing a person can find again.
+#include <windows.h>
+
+#include <cfgmgr32.h>
+#include <setupapi.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/console.h"
+#include "platform/win32/win32_dll.h"
+
+namespace {
+
+// The HID device, an interface of a composite device, the USB device: a box is two levels
+// down; the bound only keeps a broken tree from holding the walk.
+constexpr int MOST_LEVELS = 16;
+
+bool StartsWithFolded(const wchar_t* text, const wchar_t* prefix) {
+    for (; *prefix != 0; ++text, ++prefix) {
+        const wchar_t c = *text >= L'a' && *text <= L'z' ? static_cast<wchar_t>(*text - L'a' + L'A') : *text;
+        if (c != *prefix) return false;
+    }
+    return true;
+}
+
+// "USB\VID_21B8&PID_0001\..." is a USB device. "USB\VID_...&MI_00\..." is one interface of a
+// composite device, whose location path names the interface after the port: the walk goes on
+// to the device above it.
+bool IsUsbDevice(const wchar_t* id) {
+    if (!StartsWithFolded(id, L"USB\\")) return false;
+    for (const wchar_t* c = id + 4; *c != 0 && *c != L'\\'; ++c)
+        if (StartsWithFolded(c, L"&MI_")) return false;
+    return true;
+}
+
+// The first of the node's location paths (a list of strings; where ACPI names the port too, a
+// second follows), in UTF-8; empty when the node has none.
+std::string FirstLocationPath(const DeviceTreeLibraries& api, DEVINST node) {
+    ULONG type = 0;
+    ULONG bytes = 0;
+    if (api.CM_Get_DevNode_Registry_PropertyW(node, CM_DRP_LOCATION_PATHS, &type, nullptr, &bytes, 0) != CR_BUFFER_SMALL ||
+        bytes == 0)
+        return std::string();
+    // Two units more than asked for, zero, so the list ends even if the property's value does not.
+    std::vector<wchar_t> paths(bytes / sizeof(wchar_t) + 2, 0);
+    if (api.CM_Get_DevNode_Registry_PropertyW(node, CM_DRP_LOCATION_PATHS, &type, paths.data(), &bytes, 0) != CR_SUCCESS ||
+        type != REG_MULTI_SZ || paths[0] == 0)
+        return std::string();
+    const int size = WideCharToMultiByte(CP_UTF8, 0, paths.data(), -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) return std::string();
+    std::string path(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, paths.data(), -1, &path[0], size, nullptr, nullptr);
+    path.resize(static_cast<std::size_t>(size - 1));
+    return path;
+}
+
+// The device node behind an interface path, found through a list that holds it alone.
+bool NodeOfInterface(const DeviceTreeLibraries& api, const wchar_t* path, DEVINST* node) {
+    const HDEVINFO list = api.SetupDiCreateDeviceInfoList(nullptr, nullptr);
+    if (list == INVALID_HANDLE_VALUE) return false;
+    SP_DEVICE_INTERFACE_DATA interfaceData = {};
+    interfaceData.cbSize = sizeof interfaceData;
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof device;
+    const bool found = api.SetupDiOpenDeviceInterfaceW(list, path, 0, &interfaceData) &&
+                       api.SetupDiEnumDeviceInfo(list, 0, &device);
+    if (found) *node = device.DevInst;
+    api.SetupDiDestroyDeviceInfoList(list);
+    return found;
+}
+
+}  // namespace
+
+std::string BoxLocation(const std::u16string& path) {
+    const DeviceTreeLibraries& api = DeviceTreeLibrariesOnce();
+    DEVINST node = 0;
+    if (api.CM_Get_Parent == nullptr || !NodeOfInterface(api, reinterpret_cast<const wchar_t*>(path.c_str()), &node))
+        return std::string();
+    for (int level = 0; level < MOST_LEVELS; ++level) {
+        DEVINST parent = 0;
+        if (api.CM_Get_Parent(&parent, node, 0) != CR_SUCCESS) break;
+        node = parent;
+        wchar_t id[MAX_DEVICE_ID_LEN + 1] = {};  // an ID that fills the buffer comes without its zero
+        if (api.CM_Get_Device_IDW(node, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) break;
+        if (IsUsbDevice(id)) return FirstLocationPath(api, node);
+    }
+    return std::string();
+}

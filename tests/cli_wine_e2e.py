@@ -1,0 +1,197 @@
+#!/usr/bin/python3
+"""veltabox-cli.exe end to end under Wine, against boxes emulated behind Wine's own HID stack
+(tests/emulated_box/box_emulator, served by winebus as in scripts/emulated_box_e2e.py, with the
+pacer beside it): a box listed, two boxes written at once, the first Ctrl+C (no new box, the box
+being written finished) and the second (the box cut off, status 130).
+
+The pacer makes one info answer at a time safe (tests/emulated_box/emulated_box.cpp): two boxes
+asked at the same moment would race for it. So the second box is plugged in while the first is
+being written, when only the second asks; its answers are checked to have come paced.
+
+    python3 tests/cli_wine_e2e.py [--windows-build DIR] [--linux-build DIR] [--programs DIR]
+
+Each check prints "PASS name" or "FAIL name: why"; the last line is "N passed, M failed".
+"""
+import argparse
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+
+TESTS = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(TESTS, "emulated_box")]
+from emulator_link import PRELOAD, Emulator  # noqa: E402
+
+ROOT = os.path.dirname(TESTS)
+WHOLE_UPDATE = "ok 08 0a 05 03*115 02 01*1311 04 07"
+
+
+class Checks:
+    def __init__(self):
+        self.passed = self.failed = 0
+
+    def check(self, name, ok, why=""):
+        self.passed += 1 if ok else 0
+        self.failed += 0 if ok else 1
+        print(("PASS " + name) if ok else "FAIL %s: %s" % (name, why), flush=True)
+
+
+def messages():
+    source = open(os.path.join(ROOT, "resources/messages.def"), encoding="utf-8").read()
+    return {int(n): t for n, t in re.findall(r'MESSAGE\((\d+),\s*"((?:[^"\\]|\\.)*)"\)', source)}
+
+
+def state(emulator, name):
+    return dict(field.split("=", 1) for field in emulator.ask("state " + name).split()[1:])
+
+
+def make_prefix(env, work):
+    """A prefix of its own whose winebus reads hidraw nodes and nothing else."""
+    subprocess.run(["wineboot", "-i"], env=env, timeout=300, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+    settings = os.path.join(work, "winebus.reg")
+    with open(settings, "w") as reg:
+        reg.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\winebus]\n"
+                  "\"Enable SDL\"=dword:00000000\n\"DisableHidraw\"=dword:00000000\n\"DisableInput\"=dword:00000001\n")
+    subprocess.run(["wine", "regedit", settings], env=env, timeout=60, stdout=subprocess.DEVNULL, check=True)
+    # winebus reads its settings when it starts: the next program starts it afresh.
+    subprocess.run(["wineserver", "-k"], env=env, timeout=30)
+    subprocess.run(["wineserver", "-w"], env=env, timeout=30)
+
+
+def run(env, program, args, on_event=None, limit=150):
+    """Runs the program with --json and its output piped; `on_event(event, process)` sees each
+    event as it comes. Returns the exit status (None when it had to be killed), the events, stderr."""
+    process = subprocess.Popen(["wine", program, *args], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    timer = threading.Timer(limit, process.kill)
+    timer.start()
+    errors = []
+    reader = threading.Thread(target=lambda: errors.append(process.stderr.read()))
+    reader.start()
+    events, raw = [], b""
+    for line in process.stdout:
+        raw += line
+        try:
+            events.append(json.loads(line))
+        except ValueError:
+            events.append({"event": "unreadable", "line": line.decode("utf-8", "replace")})
+        if on_event is not None:
+            on_event(events[-1], process)
+    status = process.wait()
+    reader.join()
+    killed = not timer.is_alive()
+    timer.cancel()
+    return (None if killed else status), events, raw, errors[0].decode("utf-8", "replace")
+
+
+def of(events, kind, box=None):
+    return [e for e in events if e.get("event") == kind and (box is None or e.get("box") == box)]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--windows-build", default=os.path.join(ROOT, "build/windows"), help="box_pacer.exe is taken from here")
+    parser.add_argument("--linux-build", default=os.path.join(ROOT, "build/linux"), help="the box emulator is taken from here")
+    parser.add_argument("--programs", help="veltabox-cli.exe is taken from here (a release in dist/); default: --windows-build")
+    args = parser.parse_args()
+    program = os.path.join(os.path.abspath(args.programs or args.windows_build), "veltabox-cli.exe")
+    texts = messages()
+    checks = Checks()
+    work = tempfile.mkdtemp(prefix="cli-wine-e2e.")
+    emulator = pacer = env = None
+    try:
+        emulator = Emulator(os.path.join(args.linux_build, "tests/emulated_box/box_emulator"),
+                            os.path.join(ROOT, "resources/firmware.bin"), work)
+        # Every Wine process, winedevice.exe with winebus among them, must run under the preload.
+        env = dict(os.environ, WINEPREFIX=os.path.join(work, "prefix"), WINEDEBUG="-all",
+                   WINEDLLOVERRIDES="mscoree,mshtml=", LD_PRELOAD=PRELOAD, UMOCKDEV_DIR=emulator.testbed)
+        make_prefix(env, work)
+        pacer = subprocess.Popen(["wine", os.path.join(args.windows_build, "box_pacer.exe"), str(emulator.port)], env=env,
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        if pacer.stdout.readline().strip() != "pacer ready":
+            sys.exit("the pacer did not start")
+        for box in ("l pid=1 serial=L0", "a pid=1 serial=A1", "b pid=2 serial=B2", "c pid=1 serial=C3", "d pid=1 serial=D4",
+                    "e pid=1 serial=E5"):
+            emulator.ask("box %s firmware=0x00010A00" % box)
+
+        # winebus takes a moment to serve a box that was plugged in; list looks only once.
+        emulator.ask("plug l")
+        for _ in range(60):
+            status, events, raw, _ = run(env, program, ["list", "--json"])
+            if status != 3:
+                break
+        found = of(events, "found")
+        checks.check("list: one box, asked, nothing written", status == 0 and len(found) == 1 and
+                     {k: found[0].get(k) for k in ("model", "mode", "firmware", "bootloader")} ==
+                     {"model": "VELTABOX", "mode": "bootloader", "firmware": "1.10", "bootloader": "1.2"} and
+                     found[0]["node"].lower().startswith("\\\\?\\hid#vid_21b8&pid_0001") and found[0]["box"] and
+                     state(emulator, "l")["unlocked"] == "0", "status %s, %s" % (status, found))
+        checks.check("list: UTF-8 with bare line ends", b"\r" not in raw and raw.endswith(b"}\n"), repr(raw[-80:]))
+
+        emulator.ask("unplug l", "plug a")
+
+        # The second box arrives while the first is written; both are then written at once.
+        def plug_b(event, _):
+            if event.get("event") == "progress" and not plugged:
+                plugged.append(emulator.ask("plug b"))
+        plugged = []
+        status, events, _, _ = run(env, program, ["update", "--wait", "--count", "2", "--json"], plug_b)
+        boxes = [e["box"] for e in of(events, "started")]
+        summary = of(events, "summary")
+        checks.check("two boxes: both updated, exit status 0", status == 0 and len(boxes) == 2 and
+                     len(of(events, "succeeded")) == 2 and summary and summary[0]["updated"] == 2,
+                     "status %s, %s" % (status, events[-3:]))
+        if len(boxes) == 2:
+            checks.check("two boxes: the second started before the first was done",
+                         events.index(of(events, "started", boxes[1])[0]) < events.index(of(events, "succeeded", boxes[0])[0]))
+        for name in ("a", "b"):
+            box = state(emulator, name)
+            checks.check("two boxes: box %s has the image, nothing refused, every answer paced" % name,
+                         box["flash"] == "image" and box["refused"] == "0" and box["late"] == "0" and
+                         box["unpaced"] == "0" and emulator.ask("commands " + name) == WHOLE_UPDATE, str(box))
+        emulator.ask("unplug a", "unplug b", "plug c")
+
+        # Ctrl+C once (Wine hands SIGINT to the console handler as CTRL_C_EVENT): the watch
+        # takes no new box, the one being written is finished.
+        def stop_once(event, process):
+            if event.get("event") == "progress" and event.get("percent") == 10:
+                process.send_signal(signal.SIGINT)
+                emulator.ask("plug d")
+        status, events, _, errors = run(env, program, ["update", "--wait", "--json"], stop_once)
+        checks.check("Ctrl+C: the box being written is finished, no new one started, exit status 0",
+                     status == 0 and len(of(events, "succeeded")) == 1 and len(of(events, "found")) == 1 and
+                     state(emulator, "c")["flash"] == "image" and state(emulator, "d")["reports"] == "0" and
+                     texts[40051].split(".")[0] in errors,
+                     "status %s, %s; %s; c: %s" % (status, events[-3:], errors, state(emulator, "c")))
+        emulator.ask("unplug c", "unplug d", "plug e")
+
+        # Twice: the box stops after its current report, and says it must be updated again. Wine
+        # hands on one SIGINT at a time, so the second goes once the first was seen.
+        def stop_twice(event, process):
+            if event.get("event") == "progress" and event.get("percent") in (10, 20):
+                process.send_signal(signal.SIGINT)
+        status, events, _, _ = run(env, program, ["update", "--wait", "--count", "1", "--json"], stop_twice)
+        failed = of(events, "failed")
+        checks.check("Ctrl+C twice: the box is cut off, exit status 130", status == 130 and len(failed) == 1 and
+                     failed[0]["text"] == texts[40046] and state(emulator, "e")["flash"] != "image",
+                     "status %s, %s" % (status, events[-2:]))
+    finally:
+        if pacer is not None:
+            pacer.kill()
+            pacer.wait()
+        if env is not None:
+            subprocess.run(["wineserver", "-k"], env=env, timeout=30, stderr=subprocess.DEVNULL)
+            subprocess.run(["wineserver", "-w"], env=env, timeout=30, stderr=subprocess.DEVNULL)
+        if emulator is not None:
+            emulator.stop()
+        shutil.rmtree(work, ignore_errors=True)
+    print("%d passed, %d failed" % (checks.passed, checks.failed))
+    return 1 if checks.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
