@@ -21,14 +21,16 @@ char16_t* CopyOf(const std::u16string& text) {
 
 std::int32_t ListBoxes(std::vector<std::u16string>* paths) {
     paths->clear();
-    const InterfaceList list = HidListInterfaces();
-    if (list == PLATFORM_NO_LIST) return DEV_ERR_UNUSABLE;
-    for (std::uint32_t index = 0; HidEnumInterface(list, index); ++index) {
-        bool listedBox = false;
-        char16_t* path = CandidateAt(list, index, &listedBox);
-        if (path == nullptr) continue;
-        bool isBox = listedBox;
-        if (!isBox) {
+    InterfaceList* const list = HidListInterfaces();
+    if (list == nullptr) return DEV_ERR_UNUSABLE;
+    ListedInterface member = {};
+    for (std::uint32_t index = 0;; ++index) {
+        const Listed listed = HidInterfaceAt(list, index, &member);
+        if (listed == Listed::End) break;
+        if (listed != Listed::Interface) continue;
+        char16_t* const path = member.path;
+        bool isBox = member.idsListed && IsBox(member.vendorId, member.productId);
+        if (!member.idsListed) {
             // Unnamed: opened once for its IDs, as the search does, and closed again at once.
             const DeviceHandle handle = HidOpen(path, nullptr);
             std::uint16_t vendorId = 0;

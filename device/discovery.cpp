@@ -1,7 +1,6 @@
 #include "device/discovery.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <initializer_list>
 
 #include "device/interface_candidate.h"
@@ -13,22 +12,6 @@ bool IsBox(std::uint16_t vendorId, std::uint16_t productId) {
 }
 
 namespace {
-
-// The path lives inside a detail record of `detailSize` bytes; the copy never reads past it,
-// even when the system left the path unterminated.
-char16_t* CopyPath(const void* detail, std::uint32_t detailSize) {
-    const char16_t* path = HidDetailPath(detail);
-    const std::size_t offset = static_cast<std::size_t>(reinterpret_cast<const char*>(path) - static_cast<const char*>(detail));
-    if (offset >= detailSize) return nullptr;
-    const std::size_t capacity = (detailSize - offset) / sizeof(char16_t);
-    std::size_t length = 0;
-    while (length < capacity && path[length] != 0) ++length;
-    auto* copy = static_cast<char16_t*>(std::malloc((length + 1) * sizeof(char16_t)));
-    if (copy == nullptr) return nullptr;
-    std::memcpy(copy, path, length * sizeof(char16_t));
-    copy[length] = 0;
-    return copy;
-}
 
 // The worse of two reasons for finding no usable box: one the user must act on before one that
 // passes by itself, and either before finding none at all.
@@ -68,41 +51,33 @@ std::int32_t TakeInterface(char16_t* path, bool listedBox, DeviceRecord& record)
     return result;
 }
 
-char16_t* CandidateAt(InterfaceList list, std::uint32_t index, bool* listedBox) {
-    // Where the system names the device without opening it, nothing but a box is ever opened:
-    // the user's other HID devices (keyboards, security keys) are none of the program's business.
-    std::uint16_t listedVendor = 0;
-    std::uint16_t listedProduct = 0;
-    *listedBox = HidInterfaceIds(list, index, &listedVendor, &listedProduct);
-    if (*listedBox && !IsBox(listedVendor, listedProduct)) return nullptr;
-
-    const std::uint32_t detailSize = HidInterfaceDetailSize(list, index);
-    if (detailSize == 0) return nullptr;
-    void* detail = std::calloc(1, detailSize);
-    if (detail == nullptr) return nullptr;
-    char16_t* path = nullptr;
-    if (HidInterfaceDetail(list, index, detail, detailSize)) path = CopyPath(detail, detailSize);
-    std::free(detail);
-    return path;
-}
-
 namespace {
 
-std::int32_t TryInterface(InterfaceList list, std::uint32_t index, DeviceRecord& record) {
-    bool listedBox = false;
-    char16_t* path = CandidateAt(list, index, &listedBox);
-    return path == nullptr ? DEV_ERR_NOT_FOUND : TakeInterface(path, listedBox, record);
+// TakeInterface for a member of the list, unless the list named it as something other than a
+// box: then it is never opened. The member's path is taken over.
+std::int32_t TakeListed(const ListedInterface& member, DeviceRecord& record) {
+    // Where the system names the device without opening it, nothing but a box is ever opened:
+    // the user's other HID devices (keyboards, security keys) are none of the program's business.
+    if (member.idsListed && !IsBox(member.vendorId, member.productId)) {
+        std::free(member.path);
+        return DEV_ERR_NOT_FOUND;
+    }
+    return TakeInterface(member.path, member.idsListed, record);
 }
 
 }  // namespace
 
 std::int32_t FindDevice(DeviceRecord& record) {
     CloseDevice(record);
-    const InterfaceList list = HidListInterfaces();
-    if (list == PLATFORM_NO_LIST) return DEV_ERR_UNUSABLE;
+    InterfaceList* const list = HidListInterfaces();
+    if (list == nullptr) return DEV_ERR_UNUSABLE;
     std::int32_t missing = DEV_ERR_NOT_FOUND;
-    for (std::uint32_t index = 0; HidEnumInterface(list, index); ++index) {
-        const std::int32_t tried = TryInterface(list, index, record);
+    ListedInterface member = {};
+    for (std::uint32_t index = 0;; ++index) {
+        const Listed listed = HidInterfaceAt(list, index, &member);
+        if (listed == Listed::End) break;
+        if (listed != Listed::Interface) continue;
+        const std::int32_t tried = TakeListed(member, record);
         if (tried == DEV_OK) {
             HidFreeInterfaceList(list);
             return QueryDeviceInfo(record);

@@ -1,4 +1,4 @@
-// The steps of the search that the programs handling several boxes take one box at a time.
+// The step of the search that the programs handling several boxes take one box at a time.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,3 @@ bool IsBox(std::uint16_t vendorId, std::uint16_t productId);
 // a box); DEV_ERR_NOT_FOUND when it is something else or cannot be looked at. Releases whatever
 // it obtained for an interface that is not taken.
 std::int32_t TakeInterface(char16_t* path, bool listedBox, DeviceRecord& record);
-// The interface at `index`, where it may be a box: its path (allocated), and whether the system
-// listed it as a box without its being opened. Null for what cannot be a box or be looked at.
-char16_t* CandidateAt(InterfaceList list, std::uint32_t index, bool* listedBox);

@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/detail_record.h"
 #include "platform/hid.h"
 #include "platform/system.h"
 
@@ -48,33 +47,37 @@ std::uint8_t FuzzByte() {
     return *g_data++;
 }
 
-InterfaceList HidListInterfaces() {
-    if (!Succeeds()) return PLATFORM_NO_LIST;
+// One list at a time: the logic never holds two.
+struct InterfaceList {
+    int unused;
+};
+InterfaceList g_list;
+
+InterfaceList* HidListInterfaces() {
+    if (!Succeeds()) return nullptr;
     ++g_lists;
-    return 0x40;
+    return &g_list;
 }
 
-bool HidEnumInterface(InterfaceList, std::uint32_t index) { return index < 32 && Succeeds(); }
-
-std::uint32_t HidInterfaceDetailSize(InterfaceList, std::uint32_t) { return FuzzByte(); }
-
-bool HidInterfaceDetail(InterfaceList, std::uint32_t, void* detail, std::uint32_t size) {
-    if (!Succeeds()) return false;
-    // The whole record, and not one byte more: an unterminated path is the logic's problem.
-    Fill(detail, size);
-    return true;
+Listed HidInterfaceAt(InterfaceList*, std::uint32_t index, ListedInterface* member) {
+    *member = ListedInterface{};
+    if (index >= 32 || !Succeeds()) return Listed::End;
+    if (FuzzByte() < 0x20) return Listed::Unreadable;
+    // Any units at all, up to the terminator the backends promise.
+    const std::size_t length = FuzzByte() % 64;
+    member->path = static_cast<char16_t*>(std::malloc((length + 1) * sizeof(char16_t)));
+    if (member->path == nullptr) return Listed::Unreadable;
+    for (std::size_t i = 0; i < length; ++i) member->path[i] = static_cast<char16_t>(Word());
+    member->path[length] = 0;
+    member->idsListed = Succeeds();
+    if (member->idsListed) {
+        member->vendorId = Word();
+        member->productId = Word();
+    }
+    return Listed::Interface;
 }
 
-const char16_t* HidDetailPath(const void* detail) { return DetailRecordPath(detail); }
-
-void HidFreeInterfaceList(InterfaceList) { --g_lists; }
-
-bool HidInterfaceIds(InterfaceList, std::uint32_t, std::uint16_t* vendorId, std::uint16_t* productId) {
-    if (!Succeeds()) return false;
-    *vendorId = Word();
-    *productId = Word();
-    return true;
-}
+void HidFreeInterfaceList(InterfaceList*) { --g_lists; }
 
 DeviceHandle HidOpen(const char16_t* path, HidStatus* status) {
     std::size_t length = 0;

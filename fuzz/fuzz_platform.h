@@ -1,5 +1,5 @@
 // A platform backend whose every answer comes from the fuzzer's input: interface lists,
-// detail records, identities, report lengths, write and read outcomes and the answers' bytes.
+// their paths, identities, report lengths, write and read outcomes and the answers' bytes.
 #pragma once
 
 #include <cstddef>

@@ -30,8 +30,7 @@ TEST_F(DiscoveryTest, SameVendorWithAnotherProductIsOpenedLookedAtAndClosed) {
 
 TEST_F(DiscoveryTest, InterfacesBeforeTheBoxAreSkippedAndEveryOneOpenedIsClosed) {
     sim::AddOtherDevice(0x046D, 0xC077);                // a mouse
-    sim::AddInterface(InterfaceKind::NoDetailSize);
-    sim::AddInterface(InterfaceKind::DetailFails);
+    sim::AddInterface(InterfaceKind::Unreadable);
     sim::AddInterface(InterfaceKind::CannotOpen);       // a keyboard held by the system
     sim::AddInterface(InterfaceKind::AttributesFail);
     sim::AddOtherDevice(0x21B8, 3);

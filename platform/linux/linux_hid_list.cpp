@@ -13,11 +13,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/detail_record.h"
 #include "platform/linux/linux_hid_path.h"
 
 namespace {
@@ -31,42 +32,6 @@ struct Node {
     std::uint16_t vendorId;
     std::uint16_t productId;
 };
-
-// Lists are indices into this table, so that a stale or foreign value is caught instead of
-// trusted. A search holds one list at a time; a few more slots spare a caller that is late
-// releasing one.
-constexpr std::size_t LIST_SLOTS = 4;
-constexpr InterfaceList FIRST_LIST = 0x40;
-
-struct ListSlot {
-    bool used;
-    std::vector<Node> nodes;
-};
-ListSlot g_lists[LIST_SLOTS];
-
-ListSlot* SlotOf(InterfaceList list) {
-    if (list < FIRST_LIST || list >= FIRST_LIST + static_cast<InterfaceList>(LIST_SLOTS)) return nullptr;
-    ListSlot& slot = g_lists[list - FIRST_LIST];
-    return slot.used ? &slot : nullptr;
-}
-
-const Node* NodeAt(InterfaceList list, std::uint32_t index) {
-    const ListSlot* slot = SlotOf(list);
-    if (slot == nullptr) {
-        errno = EBADF;
-        return nullptr;
-    }
-    if (index >= slot->nodes.size()) {
-        errno = ENOENT;  // past the end: no more interfaces
-        return nullptr;
-    }
-    return &slot->nodes[index];
-}
-
-const std::u16string* PathAt(InterfaceList list, std::uint32_t index) {
-    const Node* node = NodeAt(list, index);
-    return node == nullptr ? nullptr : &node->path;
-}
 
 using Udev = std::unique_ptr<udev, decltype(&udev_unref)>;
 using Enumerate = std::unique_ptr<udev_enumerate, decltype(&udev_enumerate_unref)>;
@@ -106,58 +71,34 @@ int PresentNodes(std::vector<Node>* nodes) {
 
 }  // namespace
 
-InterfaceList HidListInterfaces() {
-    std::size_t free = 0;
-    while (free < LIST_SLOTS && g_lists[free].used) ++free;
-    if (free == LIST_SLOTS) {
-        errno = EMFILE;
-        return PLATFORM_NO_LIST;
-    }
+// The nodes as udev listed them when the list was made.
+struct InterfaceList {
     std::vector<Node> nodes;
-    const int error = PresentNodes(&nodes);
-    if (error != 0) {
-        errno = error;
-        return PLATFORM_NO_LIST;
-    }
-    ListSlot& slot = g_lists[free];
-    slot.used = true;
-    slot.nodes = std::move(nodes);
-    return FIRST_LIST + static_cast<InterfaceList>(free);
+};
+
+InterfaceList* HidListInterfaces() {
+    auto* list = new InterfaceList;
+    const int error = PresentNodes(&list->nodes);
+    if (error == 0) return list;
+    delete list;
+    errno = error;
+    return nullptr;
 }
 
-bool HidEnumInterface(InterfaceList list, std::uint32_t index) { return PathAt(list, index) != nullptr; }
-
-std::uint32_t HidInterfaceDetailSize(InterfaceList list, std::uint32_t index) {
-    const std::u16string* path = PathAt(list, index);
-    return path == nullptr ? 0 : DetailRecordSize(path->size());
-}
-
-bool HidInterfaceDetail(InterfaceList list, std::uint32_t index, void* detail, std::uint32_t size) {
-    const std::u16string* path = PathAt(list, index);
-    if (path == nullptr) return false;
-    if (detail == nullptr || size < DetailRecordSize(path->size())) {
-        errno = EINVAL;
-        return false;
-    }
-    WriteDetailRecord(detail, path->c_str(), path->size());
-    return true;
-}
-
-const char16_t* HidDetailPath(const void* detail) { return DetailRecordPath(detail); }
-
-// udev knows every hidraw node's HID device, so the IDs are always known here; a device on
+// udev knows every hidraw node's HID device, so the IDs are always listed here; a device on
 // another bus than USB has no USB IDs and is named 0:0, which no box carries.
-bool HidInterfaceIds(InterfaceList list, std::uint32_t index, std::uint16_t* vendorId, std::uint16_t* productId) {
-    const Node* node = NodeAt(list, index);
-    if (node == nullptr) return false;
-    *vendorId = node->usb ? node->vendorId : 0;
-    *productId = node->usb ? node->productId : 0;
-    return true;
+Listed HidInterfaceAt(InterfaceList* list, std::uint32_t index, ListedInterface* member) {
+    *member = ListedInterface{};
+    if (index >= list->nodes.size()) return Listed::End;
+    const Node& node = list->nodes[index];
+    const std::size_t bytes = (node.path.size() + 1) * sizeof(char16_t);
+    member->path = static_cast<char16_t*>(std::malloc(bytes));
+    if (member->path == nullptr) return Listed::Unreadable;
+    std::memcpy(member->path, node.path.c_str(), bytes);
+    member->idsListed = true;
+    member->vendorId = node.usb ? node.vendorId : 0;
+    member->productId = node.usb ? node.productId : 0;
+    return Listed::Interface;
 }
 
-void HidFreeInterfaceList(InterfaceList list) {
-    ListSlot* slot = SlotOf(list);
-    if (slot == nullptr) return;
-    slot->used = false;
-    std::vector<Node>().swap(slot->nodes);
-}
+void HidFreeInterfaceList(InterfaceList* list) { delete list; }

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -79,8 +78,7 @@ enum class InterfaceKind {
     OtherDevice,     // opens and answers with `vendorId`/`productId`
     CannotOpen,      // CreateFileW fails (a device held exclusively by someone else)
     AttributesFail,  // opens, but HidD_GetAttributes fails
-    NoDetailSize,    // the first detail call reports no size
-    DetailFails,     // the second detail call fails
+    Unreadable,      // listed without a path (the Setup API's detail record cannot be had)
 };
 
 struct Interface {
@@ -117,15 +115,13 @@ struct World {
     std::vector<std::u16string> opened;  // every path opened, in order
     std::vector<std::u16string> removedPaths;  // interfaces pulled out, oldest first, not yet reported
 
-    // The backend's tables: handles and lists are small numbers that index them, so that a
-    // stale or foreign value is detected instead of being trusted.
+    // The backend's table: handles are small numbers that index it, so that a stale or foreign
+    // value is detected instead of being trusted.
     struct OpenHandle {
         std::size_t iface;
         bool open;
     };
     std::vector<OpenHandle> handles;
-    std::map<std::intptr_t, std::vector<std::size_t>> lists;
-    std::intptr_t nextList = 0x40;
 };
 
 extern World g_world;

@@ -1,7 +1,7 @@
 // The platform's HID and system functions, played against the simulated world.
+#include <cstdlib>
 #include <cstring>
 
-#include "platform/detail_record.h"
 #include "platform/hid.h"
 #include "platform/sim/sim_box.h"
 
@@ -37,73 +37,53 @@ sim::Box* BoxOf(const OpenHandle& handle) {
     return &g_world.boxes[static_cast<std::size_t>(iface.box)];
 }
 
-const std::vector<std::size_t>* ListOf(InterfaceList list) {
-    const auto found = g_world.lists.find(list);
-    return found == g_world.lists.end() ? nullptr : &found->second;
-}
-
-const sim::Interface* Member(InterfaceList list, std::uint32_t index) {
-    const std::vector<std::size_t>* members = ListOf(list);
-    if (members == nullptr || index >= members->size()) return nullptr;
-    return &g_world.interfaces[(*members)[index]];
-}
-
 }  // namespace
 
-InterfaceList HidListInterfaces() {
+// The interfaces present when the list was made, by their place in the world.
+struct InterfaceList {
+    std::vector<std::size_t> members;
+};
+
+InterfaceList* HidListInterfaces() {
     WorldLock world(sim::WorldMutex());
     if (g_world.listFails) {
         Fail(sim::ERROR_INVALID_PARAMETER);
-        return PLATFORM_NO_LIST;
+        return nullptr;
     }
-    std::vector<std::size_t> members;
+    auto* list = new InterfaceList;
     for (std::size_t i = 0; i < g_world.interfaces.size(); ++i)
-        if (g_world.interfaces[i].present) members.push_back(i);
-    const InterfaceList list = g_world.nextList++;
-    g_world.lists[list] = members;
+        if (g_world.interfaces[i].present) list->members.push_back(i);
     ++g_world.openLists;
     return list;
 }
 
-bool HidEnumInterface(InterfaceList list, std::uint32_t index) {
+Listed HidInterfaceAt(InterfaceList* list, std::uint32_t index, ListedInterface* member) {
     WorldLock world(sim::WorldMutex());
-    if (Member(list, index) == nullptr) return Fail(sim::ERROR_NO_MORE_ITEMS);
-    return true;
-}
-
-std::uint32_t HidInterfaceDetailSize(InterfaceList list, std::uint32_t index) {
-    WorldLock world(sim::WorldMutex());
-    const sim::Interface* iface = Member(list, index);
-    if (iface == nullptr || iface->kind == sim::InterfaceKind::NoDetailSize) {
-        Fail(sim::ERROR_INVALID_PARAMETER);
-        return 0;
+    *member = ListedInterface{};
+    if (index >= list->members.size()) {
+        Fail(sim::ERROR_NO_MORE_ITEMS);
+        return Listed::End;
     }
-    return DetailRecordSize(iface->path.size());
+    const sim::Interface& iface = g_world.interfaces[list->members[index]];
+    if (iface.kind == sim::InterfaceKind::Unreadable) {
+        Fail(sim::ERROR_INVALID_PARAMETER);
+        return Listed::Unreadable;
+    }
+    const std::size_t bytes = (iface.path.size() + 1) * sizeof(char16_t);
+    member->path = static_cast<char16_t*>(std::malloc(bytes));
+    if (member->path == nullptr) return Listed::Unreadable;
+    std::memcpy(member->path, iface.path.c_str(), bytes);
+    member->idsListed = iface.idsListed;
+    member->vendorId = iface.idsListed ? iface.vendorId : 0;
+    member->productId = iface.idsListed ? iface.productId : 0;
+    return Listed::Interface;
 }
 
-bool HidInterfaceDetail(InterfaceList list, std::uint32_t index, void* detail, std::uint32_t size) {
+void HidFreeInterfaceList(InterfaceList* list) {
+    if (list == nullptr) return;
     WorldLock world(sim::WorldMutex());
-    const sim::Interface* iface = Member(list, index);
-    if (iface == nullptr || iface->kind == sim::InterfaceKind::DetailFails) return Fail(sim::ERROR_INVALID_PARAMETER);
-    if (size < DetailRecordSize(iface->path.size())) return Fail(sim::ERROR_INVALID_PARAMETER);
-    WriteDetailRecord(detail, iface->path.c_str(), iface->path.size());
-    return true;
-}
-
-const char16_t* HidDetailPath(const void* detail) { return DetailRecordPath(detail); }
-
-bool HidInterfaceIds(InterfaceList list, std::uint32_t index, std::uint16_t* vendorId, std::uint16_t* productId) {
-    WorldLock world(sim::WorldMutex());
-    const sim::Interface* iface = Member(list, index);
-    if (iface == nullptr || !iface->idsListed) return false;
-    *vendorId = iface->vendorId;
-    *productId = iface->productId;
-    return true;
-}
-
-void HidFreeInterfaceList(InterfaceList list) {
-    WorldLock world(sim::WorldMutex());
-    if (g_world.lists.erase(list) != 0) --g_world.openLists;
+    delete list;
+    --g_world.openLists;
 }
 
 DeviceHandle HidOpen(const char16_t* path, HidStatus* status) {

@@ -3,28 +3,34 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <cstdlib>
+
 #include <winioctl.h>
 
 #include <hidclass.h>
 #include <hidsdi.h>
 #include <setupapi.h>
 
+#include "platform/win32/win32_device_path.h"
 #include "platform/win32/win32_dll.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "device paths are handed out as UTF-16");
-static_assert(sizeof(HANDLE) == sizeof(DeviceHandle) && sizeof(HDEVINFO) == sizeof(InterfaceList),
-              "handles pass through the platform types unchanged");
+static_assert(sizeof(HANDLE) == sizeof(DeviceHandle), "device handles pass through unchanged");
+
+// A Setup API device-information set of the HID interface class, and the class it was made for:
+// every later SetupDi call on the set names it again.
+struct InterfaceList {
+    HDEVINFO set;
+    GUID hidGuid;
+};
 
 namespace {
 
 // A box that stops answering must not hold the update up for longer than this per report.
 constexpr DWORD REPORT_WRITE_TIMEOUT_MS = 1000;
 
-// The class the list was made for; every later SetupDi call on the list names it again.
-GUID g_hidGuid;
-
 HANDLE AsHandle(DeviceHandle device) { return reinterpret_cast<HANDLE>(device); }
-HDEVINFO AsInfoSet(InterfaceList list) { return reinterpret_cast<HDEVINFO>(list); }
 
 // A list or a device reaches the other functions only after HidListInterfaces loaded the
 // libraries; the check keeps a call out of that order from jumping through a null pointer.
@@ -35,10 +41,25 @@ const HidLibraries* Libraries() {
     return nullptr;
 }
 
-bool EnumInterface(const HidLibraries& api, InterfaceList list, std::uint32_t index, SP_DEVICE_INTERFACE_DATA& data) {
-    data = {};
-    data.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
-    return api.SetupDiEnumDeviceInterfaces(AsInfoSet(list), nullptr, &g_hidGuid, index, &data) != FALSE;
+// The member's path from its detail record: asked for the size the record needs, then for the
+// record in a buffer of that size. Null when either call fails or there is no memory.
+char16_t* DetailPath(const HidLibraries& api, HDEVINFO set, SP_DEVICE_INTERFACE_DATA& data) {
+    // Fails by design with ERROR_INSUFFICIENT_BUFFER; only `required` matters.
+    DWORD required = 0;
+    api.SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &required, nullptr);
+    if (required == 0) return nullptr;
+    // Never smaller than the record's fixed part, which is written before the call.
+    const std::size_t room = required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) ? sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)
+                                                                                   : required;
+    auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(std::calloc(1, room));
+    if (detail == nullptr) return nullptr;
+    // The system checks cbSize against the fixed part of the record, never the buffer's size.
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    char16_t* path = nullptr;
+    if (api.SetupDiGetDeviceInterfaceDetailW(set, &data, detail, required, nullptr, nullptr))
+        path = CopyDevicePath(detail->DevicePath, (room - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(wchar_t));
+    std::free(detail);
+    return path;
 }
 
 // Waits for a ReadFile, WriteFile or DeviceIoControl that was started on `ov`. Whatever happens,
@@ -68,52 +89,42 @@ bool FinishTransfer(HANDLE file, OVERLAPPED& ov, BOOL started, DWORD timeoutMs) 
 
 }  // namespace
 
-InterfaceList HidListInterfaces() {
+InterfaceList* HidListInterfaces() {
     const HidLibraries* api = Libraries();
-    if (api == nullptr) return PLATFORM_NO_LIST;
-    api->HidD_GetHidGuid(&g_hidGuid);
-    const HDEVINFO list = api->SetupDiGetClassDevsW(&g_hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (list == INVALID_HANDLE_VALUE) return PLATFORM_NO_LIST;
-    return reinterpret_cast<InterfaceList>(list);
-}
-
-bool HidEnumInterface(InterfaceList list, std::uint32_t index) {
-    const HidLibraries* api = Libraries();
-    SP_DEVICE_INTERFACE_DATA data;
-    return api != nullptr && EnumInterface(*api, list, index, data);
-}
-
-std::uint32_t HidInterfaceDetailSize(InterfaceList list, std::uint32_t index) {
-    const HidLibraries* api = Libraries();
-    SP_DEVICE_INTERFACE_DATA data;
-    if (api == nullptr || !EnumInterface(*api, list, index, data)) return 0;
-    // Fails by design with ERROR_INSUFFICIENT_BUFFER; only `required` matters.
-    DWORD required = 0;
-    api->SetupDiGetDeviceInterfaceDetailW(AsInfoSet(list), &data, nullptr, 0, &required, nullptr);
-    return required;
-}
-
-bool HidInterfaceDetail(InterfaceList list, std::uint32_t index, void* detail, std::uint32_t size) {
-    const HidLibraries* api = Libraries();
-    SP_DEVICE_INTERFACE_DATA data;
-    if (api == nullptr || !EnumInterface(*api, list, index, data)) return false;
-    auto* record = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(detail);
-    // The system checks cbSize against the fixed part of the record, never the buffer's size.
-    record->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-    return api->SetupDiGetDeviceInterfaceDetailW(AsInfoSet(list), &data, record, size, nullptr, nullptr) != FALSE;
-}
-
-const char16_t* HidDetailPath(const void* detail) {
-    return reinterpret_cast<const char16_t*>(static_cast<const SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(detail)->DevicePath);
+    if (api == nullptr) return nullptr;
+    GUID hidGuid;
+    api->HidD_GetHidGuid(&hidGuid);
+    const HDEVINFO set = api->SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE) return nullptr;
+    auto* list = static_cast<InterfaceList*>(std::malloc(sizeof(InterfaceList)));
+    if (list == nullptr) {
+        api->SetupDiDestroyDeviceInfoList(set);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    *list = InterfaceList{set, hidGuid};
+    return list;
 }
 
 // The Setup API names an interface's IDs only in its hardware IDs, as text; the search opens each
 // interface and asks HidD_GetAttributes instead, as it always has.
-bool HidInterfaceIds(InterfaceList, std::uint32_t, std::uint16_t*, std::uint16_t*) { return false; }
-
-void HidFreeInterfaceList(InterfaceList list) {
+Listed HidInterfaceAt(InterfaceList* list, std::uint32_t index, ListedInterface* member) {
+    *member = ListedInterface{};
     const HidLibraries* api = Libraries();
-    if (api != nullptr) api->SetupDiDestroyDeviceInfoList(AsInfoSet(list));
+    if (api == nullptr) return Listed::End;
+    SP_DEVICE_INTERFACE_DATA data = {};
+    data.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
+    // Whatever the reason it fails for, the list is over.
+    if (!api->SetupDiEnumDeviceInterfaces(list->set, nullptr, &list->hidGuid, index, &data)) return Listed::End;
+    member->path = DetailPath(*api, list->set, data);
+    return member->path != nullptr ? Listed::Interface : Listed::Unreadable;
+}
+
+void HidFreeInterfaceList(InterfaceList* list) {
+    if (list == nullptr) return;
+    const HidLibraries* api = Libraries();
+    if (api != nullptr) api->SetupDiDestroyDeviceInfoList(list->set);
+    std::free(list);
 }
 
 DeviceHandle HidOpen(const char16_t* path, HidStatus* status) {

@@ -35,13 +35,14 @@ int Probe() {
                     reinterpret_cast<const wchar_t*>(g_device.devicePath), g_device.productId, g_device.bootloaderMode,
                     static_cast<unsigned>(g_device.bootloaderVersion), static_cast<unsigned>(g_device.firmwareVersion),
                     static_cast<unsigned>(g_device.inputReportLength), static_cast<unsigned>(g_device.outputReportLength));
-    const InterfaceList list = HidListInterfaces();
-    if (list == PLATFORM_NO_LIST) {
+    InterfaceList* const list = HidListInterfaces();
+    if (list == nullptr) {
         std::printf("HID interfaces: no list (error %u)\n", static_cast<unsigned>(SystemLastError()));
         return 1;
     }
     std::uint32_t count = 0;
-    while (HidEnumInterface(list, count)) ++count;
+    ListedInterface member = {};
+    for (Listed listed; (listed = HidInterfaceAt(list, count, &member)) != Listed::End; ++count) std::free(member.path);
     HidFreeInterfaceList(list);
     std::printf("HID interfaces: %u\n", static_cast<unsigned>(count));
     CloseDevice(g_device);
@@ -171,8 +172,7 @@ int DllCheck(Load load) {
 // As the programs load them: listing the interfaces loads hid.dll and setupapi.dll, the window
 // half's three come on first use.
 void LoadAsTheProgramsDo() {
-    const InterfaceList list = HidListInterfaces();
-    if (list != PLATFORM_NO_LIST) HidFreeInterfaceList(list);
+    HidFreeInterfaceList(HidListInterfaces());
     ControlsLibraryOnce();
     ImageLibraryOnce();
     ThemeLibraryOnce();
