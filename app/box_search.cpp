@@ -16,10 +16,11 @@ constexpr std::uint64_t QUICK_FAILURE_US = 500 * 1000;
 constexpr int QUERY_RETRIES = 3;
 constexpr std::uint32_t QUERY_RETRY_PAUSE_MS = 300;
 
-// The reason shown in the hint box for a box that cannot be used, DEV_OK while none is. Letting go
-// of a box raises no device event, so while another program holds the only box, the dialog looks
-// again every second; any reason is looked at again when a device is removed, so that it does not
-// outlive the box it names.
+// The reason shown in the hint box for a box that cannot be used, DEV_OK while none is. While a
+// reason is shown the dialog looks again every second: letting go of a box raises no device
+// event, and neither does access granted to a node (a udev rule installed, the user added to a
+// group: at most a "change"). It also looks again when a device is removed, so that a reason does
+// not outlive the box it names; the timer covers a removal told while the node was still listed.
 constexpr std::uintptr_t LOOK_AGAIN_TIMER = 1;
 constexpr std::uint32_t LOOK_AGAIN_MS = 1000;
 std::int32_t g_shownReason = DEV_OK;
@@ -62,14 +63,13 @@ bool ShowUnusableBox(std::int32_t found) {
     CloseDevice(g_device);  // a box on an old kernel was opened for its query
     ShowVersions();
     SetInfoText(message);
-    if (found == DEV_ERR_BUSY && g_shownReason != DEV_ERR_BUSY) UiSetTimer(g_hMainDlg, LOOK_AGAIN_TIMER, LOOK_AGAIN_MS);
-    if (found != DEV_ERR_BUSY && g_shownReason == DEV_ERR_BUSY) UiKillTimer(g_hMainDlg, LOOK_AGAIN_TIMER);
+    if (g_shownReason == DEV_OK) UiSetTimer(g_hMainDlg, LOOK_AGAIN_TIMER, LOOK_AGAIN_MS);
     g_shownReason = found;
     return true;
 }
 
 void ForgetUnusableBox() {
-    if (g_shownReason == DEV_ERR_BUSY) UiKillTimer(g_hMainDlg, LOOK_AGAIN_TIMER);
+    if (g_shownReason != DEV_OK) UiKillTimer(g_hMainDlg, LOOK_AGAIN_TIMER);
     g_shownReason = DEV_OK;
 }
 

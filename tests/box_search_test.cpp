@@ -58,16 +58,23 @@ TEST_F(BoxSearchTest, ForbiddenAndUnqueryableBoxesSayWhyAtStartAndOnArrival) {
     Start();
     ExpectNoBoxShown(IDS_BOX_DENIED);
 
-    sim::g_world.interfaces.front().present = false;
+    // Told of the removal while the node was still listed, then gone: the timer finds it gone.
     simui::SendDeviceChange(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE, u"/dev/hidraw0");
+    EXPECT_EQ(Hint(), Message(IDS_BOX_DENIED));
+    sim::g_world.interfaces.front().present = false;
+    EXPECT_TRUE(simui::FireTimer(LOOK_AGAIN));
     EXPECT_EQ(Hint(), WithInstructions(IDS_DISCONNECTED)) << "the reason outlived the box it names";
+    EXPECT_TRUE(g_ui.timers.empty());
     sim::Box oldKernel = sim::MakeBox(1, true);
     oldKernel.faults.infoRequestUnsupported = true;
     Arrive(sim::AddBox(oldKernel));
     ExpectNoBoxShown(IDS_KERNEL_TOO_OLD);
     EXPECT_EQ(sim::g_world.infoRequests, 1u) << "a request no box can answer was asked again";
     EXPECT_FALSE(Box().claimed);
-    EXPECT_TRUE(g_ui.timers.empty());
+    ASSERT_EQ(g_ui.timers.count(LOOK_AGAIN), 1u);
+    EXPECT_TRUE(simui::FireTimer(LOOK_AGAIN));
+    EXPECT_EQ(Hint(), Message(IDS_KERNEL_TOO_OLD)) << "the text stays while the box does";
+    EXPECT_FALSE(Box().claimed) << "the box looked at again was let go";
 }
 
 TEST_F(BoxSearchTest, ABoxRefusingItsFirstQueriesAtOnceIsAskedAgainButASilentOneIsNot) {

@@ -557,8 +557,12 @@ std::string Plug(int slot) {
     g_signal_connect(handler, "handle-read", G_CALLBACK(OnRead), GINT_TO_POINTER(slot));
     g_signal_connect(handler, "handle-write", G_CALLBACK(OnWrite), GINT_TO_POINTER(slot));
     GError* error = nullptr;
-    const bool added = umockdev_testbed_attach_ioctl(g_testbed, device.node.c_str(), handler, &error) &&
-                       umockdev_testbed_add_from_string(g_testbed, records.c_str(), &error);
+    bool added = umockdev_testbed_attach_ioctl(g_testbed, device.node.c_str(), handler, &error);
+    // Before the records are added: adding them already announces the device to udev's
+    // listeners, and a program quick enough opened a forbidden node before it was made so.
+    // umockdev's preload, under which this process runs, takes the call to the testbed's node.
+    if (added && device.denied) chmod(device.node.c_str(), 0);
+    added = added && umockdev_testbed_add_from_string(g_testbed, records.c_str(), &error);
     g_object_unref(handler);
     if (!added) {
         std::fprintf(stderr, "emulated box: cannot add %s: %s\n", device.node.c_str(), error != nullptr ? error->message : "?");
@@ -570,8 +574,7 @@ std::string Plug(int slot) {
     // this process runs too (its uevents need it), has no part in it.
     device.slave = ioctl(device.master, TIOCGPTPEER, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     fcntl(device.master, F_SETFL, fcntl(device.master, F_GETFL) | O_NONBLOCK);
-    // umockdev's preload, under which this process runs, takes the call to the testbed's node.
-    if (device.denied) chmod(device.node.c_str(), 0);
+    if (device.denied) chmod(device.node.c_str(), 0);  // in case adding the records made the node anew
     device.reads.clear();
     device.plugged = true;
     if (device.box >= 0) sim::g_world.boxes.at(static_cast<std::size_t>(device.box)).present = true;
