@@ -511,11 +511,14 @@ constexpr double kUpdateBoundSeconds = 60.0;  // generous: CI machines are slow 
 
 }  // namespace
 
+// The box is found as soon as its window exists, which can be before the dialog manager has
+// given its static control the text: the wait goes on until the text is there too.
 HWND WaitForMessageBox(const Program& program, const Dialog& dialog, DWORD timeoutMs) {
     HWND box = nullptr;
     WaitUntil(timeoutMs, [&] {
         box = FindTopLevel(program.Id(), L"#32770", dialog.window);
-        return box != nullptr || !program.Running();
+        const HWND text = box != nullptr ? MessageBoxText(box) : nullptr;
+        return (text != nullptr && GetWindowTextLengthW(text) > 0) || !program.Running();
     });
     return box;
 }
