@@ -22,6 +22,8 @@ struct RunningState {
     GMainLoop* loop;
     bool ended;
     std::intptr_t result;
+    bool gone;       // the window was destroyed by another X client
+    int commanding;  // a button's command is running (the update among them)
 };
 
 RunningState g_running{};
@@ -47,13 +49,19 @@ void Cancel() {
 // input during the update like any other, never run inside it.
 int g_pendingCommand = 0;
 
+void EndAfterWindowGone();
+
 gboolean SendPendingCommand(gpointer) {
     const int id = g_pendingCommand;
     g_pendingCommand = 0;
     const WindowHandle control = ControlHandle(id);
     GtkWidget* button = WidgetOf(control);
-    if (button != nullptr && gtk_widget_is_sensitive(button) && !g_running.ended && !IsHeld())
+    if (button != nullptr && gtk_widget_is_sensitive(button) && !g_running.ended && !IsHeld()) {
+        ++g_running.commanding;
         Send(WM_COMMAND, static_cast<std::uintptr_t>(id), control);
+        --g_running.commanding;
+        EndAfterWindowGone();
+    }
     return G_SOURCE_REMOVE;
 }
 
@@ -61,6 +69,27 @@ void OnClicked(GtkWidget*, gpointer id) {
     if (IsHeld() || g_pendingCommand != 0) return;
     g_pendingCommand = GPOINTER_TO_INT(id);
     g_idle_add_full(G_PRIORITY_DEFAULT, SendPendingCommand, nullptr, nullptr);
+}
+
+// A window destroyed by another X client (GTK destroys its widget when the X window goes) leaves
+// the program with nothing to show or to be ended by. It ends as "Beenden" ends it, but not in
+// the middle of a command: the write goes on to its end, and the program ends when the command
+// returns. Message boxes the logic asks for meanwhile have no owner left and are not shown.
+void EndAfterWindowGone() {
+    if (!g_running.gone || g_running.ended || g_running.commanding > 0) return;
+    Send(WM_COMMAND, IDCANCEL, 0);
+    // The logic's UiEndDialog names the window that is gone; the loop ends all the same.
+    g_running.ended = true;
+    g_running.result = IDCANCEL;
+    if (g_running.loop != nullptr) g_main_loop_quit(g_running.loop);
+}
+
+void OnDestroyed(GtkWidget*, gpointer) {
+    if (g_running.ended) return;
+    g_running.gone = true;
+    g_running.widgets.window = nullptr;
+    g_running.widgets.logoArea = nullptr;
+    EndAfterWindowGone();
 }
 
 gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer) {
@@ -174,6 +203,7 @@ void ApplyStaticColours() {
 
 void Connect(const MainDialogWidgets& widgets) {
     g_signal_connect(widgets.window, "delete-event", G_CALLBACK(OnDelete), nullptr);
+    g_signal_connect(widgets.window, "destroy", G_CALLBACK(OnDestroyed), nullptr);
     g_signal_connect(widgets.window, "key-press-event", G_CALLBACK(OnKeyPress), nullptr);
     g_signal_connect(widgets.logoArea, "draw", G_CALLBACK(OnDrawLogo), nullptr);
     for (const int id : {IDCANCEL, IDC_UPDATE})
@@ -226,7 +256,7 @@ void UiInitCommonControls() {}
 // during WM_INITDIALOG is never shown.
 std::intptr_t UiRunDialog(ModuleHandle, std::uint16_t templateId) {
     if (templateId != IDD_MAIN || g_running.widgets.window != nullptr) return -1;
-    g_running = {BuildMainDialog(), nullptr, false, 0};
+    g_running = {BuildMainDialog(), nullptr, false, 0, false, 0};
     Connect(g_running.widgets);
     // Every control of the template is visible (WS_VISIBLE) before the logic hides any.
     gtk_widget_show_all(gtk_bin_get_child(GTK_BIN(g_running.widgets.window)));
@@ -240,7 +270,10 @@ std::intptr_t UiRunDialog(ModuleHandle, std::uint16_t templateId) {
         g_main_loop_unref(g_running.loop);
     }
     KillAllTimers();
-    gtk_widget_destroy(g_running.widgets.window);
+    if (g_running.widgets.window != nullptr) {
+        g_signal_handlers_disconnect_by_func(g_running.widgets.window, reinterpret_cast<gpointer>(OnDestroyed), nullptr);
+        gtk_widget_destroy(g_running.widgets.window);
+    }
     ForgetLogoCopy();
     const std::intptr_t result = g_running.result;
     g_running = RunningState{};

@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+#include "platform/linux/linux_display_loss.h"
+#include "platform/linux/linux_pass_gap.h"
 #include "platform/window.h"
 
 namespace {
@@ -57,8 +59,10 @@ gboolean NoteTimeUp(gpointer timeUp) {
 bool IsHeld() { return g_held; }
 
 void RunHeldPassUntil(bool (*done)(), int maxMilliseconds) {
-    if (g_held) return;
+    // On a lost display GDK would spin on the dead connection; the write goes on without passes.
+    if (g_held || DisplayLost()) return;
     g_held = true;
+    NotePassStart();
     gdk_event_handler_set(FilterWhileHeld, nullptr, nullptr);
     for (int i = 0; i < MAX_DISPATCHES && g_main_context_iteration(nullptr, FALSE); ++i) {
     }
@@ -70,6 +74,7 @@ void RunHeldPassUntil(bool (*done)(), int maxMilliseconds) {
         if (!timeUp) g_source_remove(timer);
     }
     gdk_event_handler_set(PassOn, nullptr, nullptr);
+    NotePassEnd();
     g_held = false;
 }
 

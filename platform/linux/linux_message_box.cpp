@@ -36,8 +36,13 @@ GtkMessageType MessageTypeOf(std::uint32_t type) {
 // Yes and No for MB_YESNO, with Yes the default button as on Windows; OK for everything else.
 // A Yes/No box closed without an answer (Escape, its close box; Windows offers neither) counts
 // as No, the answer that changes nothing; an OK box closed so counts as OK.
+//
+// An owner that is gone (the dialog destroyed by another X client during the update) fails the
+// call with 0, as MessageBoxW fails for a window handle that names nothing: no box is left
+// behind without the window it belongs to.
 int UiMessageBox(WindowHandle owner, const char16_t* text, const char16_t* caption, std::uint32_t type) {
     GtkWidget* ownerWidget = WidgetOf(owner);
+    if (owner != 0 && ownerWidget == nullptr) return 0;
     GtkWindow* parent = ownerWidget != nullptr && GTK_IS_WINDOW(ownerWidget) ? GTK_WINDOW(ownerWidget) : nullptr;
     const bool question = (type & BUTTONS_MASK) == MB_YESNO;
     GtkWidget* box = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, MessageTypeOf(type),

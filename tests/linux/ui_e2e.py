@@ -12,7 +12,8 @@ skipped", and the exit code is 0 only when nothing failed.
 The script starts what a desktop session would have: Xvfb, a window manager (Openbox: title
 bars, close boxes, focus and stacking, as users have them), a session bus and the accessibility
 bus, and a system bus of its own with a stand-in for systemd-logind (python-dbusmock's logind
-template), so that the inhibitor the update takes is seen, and the machine's is never touched.
+template) and a stand-in session manager on the session bus, so that the locks the update takes
+are seen, and the machine's are never touched.
 A scenario is a function that takes a Run; the
 demo's scenarios need only the demo, those of the real program need it and the box emulator
 (tests/emulated_box/box_emulator), which serves emulated hidraw nodes through umockdev: the
@@ -22,6 +23,7 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -36,6 +38,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 TITLE = "SORVANTIK VELTABOX Firmware Updater 1.11"
 # The whole update's floor: 115 erased pages at 40 ms, 3 steps and 1311 blocks at 20 ms.
 FLOOR_S = 30.88
+
+# What the write holds off through logind.
+LOCKED = "sleep:shutdown:idle:handle-lid-switch"
 
 # Template ids of the dialog's controls (resources/resource_ids.h), which the program gives its
 # controls as accessible ids.
@@ -93,6 +98,9 @@ class Desktop:
         self.processes.append(subprocess.Popen([sys.executable, "-m", "dbusmock", "--system", "--template", "logind"],
                                                stdout=subprocess.DEVNULL,
                                                stderr=open(os.path.join(work, "logind.log"), "w")))
+        self.processes.append(subprocess.Popen([sys.executable, "-m", "dbusmock", SESSION_MANAGER, SESSION_MANAGER_PATH,
+                                                SESSION_MANAGER], stdout=subprocess.DEVNULL,
+                                               stderr=open(os.path.join(work, "session-manager.log"), "w")))
         # GSettings in memory: no dconf to start, nothing written to the user's settings; the
         # window manager's files in the work directory.
         os.environ.update(GSETTINGS_BACKEND="memory", LANG="C.UTF-8", XDG_CONFIG_HOME=os.path.join(work, "config"),
@@ -102,7 +110,7 @@ class Desktop:
         self.processes.append(subprocess.Popen(["openbox", "--sm-disable"], stdout=subprocess.DEVNULL,
                                                stderr=open(os.path.join(work, "openbox.log"), "w")))
         for _ in range(200):
-            if logind_ready() and subprocess.run(["wmctrl", "-m"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0:
+            if logind_ready() and session_manager_ready() and subprocess.run(["wmctrl", "-m"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0:
                 break
             time.sleep(0.1)
         else:
@@ -129,6 +137,34 @@ def inhibitors():
         return [tuple(str(field) for field in entry[:4]) for entry in listed]
     finally:
         bus.close()
+
+
+SESSION_MANAGER, SESSION_MANAGER_PATH = "org.gnome.SessionManager", "/org/gnome/SessionManager"
+
+
+def session_manager_ready():
+    """The stand-in answers Inhibit with a cookie (the call's place in its log), Uninhibit with nothing."""
+    import dbus
+    try:
+        mock = dbus.Interface(dbus.SessionBus().get_object(SESSION_MANAGER, SESSION_MANAGER_PATH), "org.freedesktop.DBus.Mock")
+        mock.AddMethod(SESSION_MANAGER, "Inhibit", "susu", "u", "ret = dbus.UInt32(len(self.call_log))")
+        mock.AddMethod(SESSION_MANAGER, "Uninhibit", "u", "", "")
+        return True
+    except Exception:  # not on the bus yet
+        return False
+
+
+def session_inhibitors():
+    """What the stand-in session manager holds: {cookie: (app_id, toplevel_xid, reason, flags)}."""
+    import dbus
+    held = {}
+    calls = dbus.SessionBus().get_object(SESSION_MANAGER, SESSION_MANAGER_PATH).GetCalls(dbus_interface="org.freedesktop.DBus.Mock")
+    for cookie, (_, method, args) in enumerate(calls, 1):
+        if method == "Inhibit":
+            held[cookie] = (str(args[0]), int(args[1]), str(args[2]), int(args[3]))
+        elif method == "Uninhibit":
+            held.pop(int(args[0]), None)
+    return held
 
 
 def logind_ready():
@@ -298,8 +334,8 @@ def demo_update(suite, programs):
             later = run.wait_for(lambda: bar.queryValue().currentValue > first + 0.1 and bar.queryValue().currentValue,
                                  15, "the bar moves on")
             run.check("the bar advances during the transfer", later > first, "%s then %s" % (first, later))
-            run.check_equal("sleep and shutdown are held off while the firmware is written", inhibitors(),
-                            [("sleep:shutdown", "VELTABOX Firmware Updater", title, "block")])
+            run.check_equal("sleep, shutdown, idling and the lid are held off while the firmware is written", inhibitors(),
+                            [(LOCKED, "VELTABOX Firmware Updater", title, "block")])
             if suite.screenshot:
                 run.wait_for(lambda: bar.queryValue().currentValue >= 0.4, 15, "the bar reaches 40 %")
                 suite.take_screenshot(run)
@@ -470,6 +506,83 @@ def program_shared_box(suite, programs):
         press_cancel_and_expect_exit(run, "'Beenden'", lambda: run.press(IDCANCEL))
 
 
+def destroy_window(pid):
+    """XDestroyWindow on the program's window, as another X client may do it."""
+    import ctypes
+    listed = subprocess.run(["wmctrl", "-l", "-p"], capture_output=True, text=True, check=True).stdout.splitlines()
+    window = next(int(line.split()[0], 16) for line in listed if line.split()[2] == str(pid))
+    xlib = ctypes.CDLL("libX11.so.6")
+    xlib.XOpenDisplay.restype = ctypes.c_void_p
+    connection = ctypes.c_void_p(xlib.XOpenDisplay(None))
+    xlib.XDestroyWindow(connection, ctypes.c_ulong(window))
+    xlib.XCloseDisplay(connection)
+
+
+def program_write_to_the_end(suite, programs):
+    """Five programs, each updating a box of its own, cut off when the box has taken its 500th
+    report (of 1432): by SIGTERM, SIGHUP, SIGINT, its window destroyed from outside, its display
+    gone. Each box is finished all the same; then each program ends by its signal, as "Beenden"
+    ends it, or with GDK's exit code for a lost display. Meanwhile logind and the session manager
+    hold off sleep and logging out, and the desktop is answered at least every 200 ms. A sixth,
+    idle program ends as "Beenden" ends it when its window is destroyed."""
+    emulator = suite.emulator
+    os.makedirs(os.path.join(suite.work, "lost"))
+    lost_screen, lost_display = xvfb.start(os.path.join(suite.work, "lost"), "640x480x24")
+    suite.extra.append(lost_screen)
+    cuts = {"SIGTERM": -signal.SIGTERM, "SIGHUP": -signal.SIGHUP, "SIGINT": -signal.SIGINT, "window-destroyed": 0,
+            "display-lost": 1}
+    runs = {}
+    for name in cuts:
+        env = dict(suite.emulated_env(), VELTABOX_REPORT_PASS_GAP="1")
+        if name == "display-lost":
+            env["DISPLAY"] = lost_display
+        emulator.ask("box " + name, "plug " + name)
+        runs[name] = run = suite.start("program-write-to-the-end." + name, programs["program"], env)
+        run.check_within("takes its own box", 10, lambda: run.text(IDC_INFO_TEXT) == MESSAGES[40000])
+    for run in runs.values():
+        run.press(IDC_UPDATE)
+    idle = suite.start("program-write-to-the-end.idle", programs["program"], suite.emulated_env())
+    expect_hint(idle, "an idle program finds every box in use", MESSAGES[40040])
+    pending = list(cuts)
+    while pending:
+        reached = idle.wait_for(lambda: [name for name in pending if int(box_state(emulator, name)["reports"]) >= 500],
+                                60, "a box takes its 500th report")
+        if len(pending) == len(cuts):
+            idle.check_equal("logind holds off sleep, shutdown, idling and the lid for each write",
+                             [entry[0] for entry in inhibitors() if entry[3] == "block"], [LOCKED] * 5)
+            held = session_inhibitors().values()
+            idle.check("the session manager holds off logging out for each write, naming its window",
+                       len(held) == 5 and all(lock[0] == "veltabox-updater" and lock[1] and lock[3] & 1 for lock in held),
+                       str(held))
+        for name in reached:
+            if name.startswith("SIG"):
+                runs[name].process.send_signal(getattr(signal, name))
+            elif name == "window-destroyed":
+                destroy_window(runs[name].process.pid)
+            else:
+                lost_screen.kill()
+            pending.remove(name)
+    destroy_window(idle.process.pid)
+    idle.check_equal("ends with exit code 0 when its window is destroyed", idle.exit_code(), 0)
+    for name, expected in cuts.items():
+        run = runs[name]
+        run.check_equal("ends only after the write, by its cut", run.exit_code(60), expected)
+        state = box_state(emulator, name)
+        run.check("the box got every report and holds the image", emulator.ask("commands " + name) ==
+                  "ok 08 0a 05 03*115 02 01*1311 04 07" and state["flash"] == "image" and state["refused"] == "0"
+                  and state["finished"] == "1", str(state))
+        said = open(run.output.name).read()
+        gap = re.search(r"largest gap between main-loop passes during the update: ([\d.]+) ms", said)
+        if name == "display-lost":
+            run.check("the lost display is told on standard error", "lost the connection to the display" in said, said)
+        else:
+            suite.info("%s: largest gap between main-loop passes: %s ms" % (name, gap.group(1) if gap else "?"))
+            run.check("the desktop is answered at least every 200 ms", gap and float(gap.group(1)) < 200, said)
+    idle.check_within("logind's locks are given back", 5, lambda: inhibitors() == [])
+    # The stand-in does not drop the locks of a program that has gone: each gave its own back.
+    idle.check_within("the session manager's locks are given back", 5, lambda: session_inhibitors() == {})
+
+
 SCENARIOS = [
     ("demo-ready", ("demo",), demo_ready),
     ("demo-update", ("demo",), demo_update),
@@ -481,6 +594,7 @@ SCENARIOS = [
     ("program-failure-box", ("program", "emulator"), program_failure_box),
     ("program-reasons", ("program", "emulator"), program_reasons),
     ("program-shared-box", ("program", "emulator"), program_shared_box),
+    ("program-write-to-the-end", ("program", "emulator"), program_write_to_the_end),
 ]
 
 
@@ -489,6 +603,7 @@ class Suite:
         self.work, self.build, self.screenshot = work, build, screenshot
         self.passed = self.failed = self.skipped = 0
         self.runs = []
+        self.extra = []  # processes a scenario started besides its runs
         self.emulator = None
 
     def record(self, name, ok, why):
@@ -545,6 +660,10 @@ class Suite:
             for run in self.runs:
                 run.stop()
             self.runs = []
+            for process in self.extra:
+                process.kill()
+                process.wait()
+            self.extra = []
             if self.emulator is not None:
                 self.emulator.stop()
                 self.emulator = None

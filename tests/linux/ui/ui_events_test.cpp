@@ -1,6 +1,7 @@
 // What reaches the logic, and when: udev events as device-change records, delivered by the
 // main loop and inside a message box, never while an update holds the window system; input
-// during the update dropped; each progress position on the screen when the call returns.
+// during the update dropped, and a command queued just before it; each progress position on the
+// screen when the call returns.
 #include <gtest/gtest.h>
 
 #include <umockdev.h>
@@ -12,6 +13,7 @@
 #include "platform/linux/linux_windows.h"
 #include "platform/window.h"
 #include "platform/window_constants.h"
+#include "resources/resource_ids.h"
 #include "tests/linux/ui/ui_recorder.h"
 
 namespace {
@@ -264,4 +266,44 @@ TEST(HeldWindowSystem, EachProgressPositionIsOnTheScreenWhenTheCallReturns) {
     g_log_set_default_handler(previous, nullptr);
     EXPECT_EQ(g_complaints, 0) << "a stale handle is refused, not handed to GTK";
     g_progress = nullptr;
+}
+
+namespace {
+
+bool g_droppedInHold = false;
+bool g_sentOutsideHold = false;
+
+bool UpdateCommandCame() {
+    for (const DeliveredMessage& message : Delivered())
+        if (message.message == WM_COMMAND && message.wParam == IDC_UPDATE) return true;
+    return false;
+}
+
+void EndIfDialog(WindowHandle handle, GtkWidget*, void*) {
+    if (WidgetOf(handle, WindowKind::Dialog) != nullptr) UiEndDialog(handle, IDCANCEL);
+}
+
+// Inside the dialog's loop: a click whose command is still queued when an update's held pass
+// runs, then one when nothing is held.
+gboolean ClickAroundAHold(gpointer) {
+    const WindowHandle update = ControlHandle(IDC_UPDATE);
+    UiEnableWindow(update, true);
+    gtk_button_clicked(GTK_BUTTON(WidgetOf(update)));
+    RunHeldPass();
+    g_droppedInHold = !RunLoopUntil(UpdateCommandCame, 300);
+    gtk_button_clicked(GTK_BUTTON(WidgetOf(update)));
+    g_sentOutsideHold = RunLoopUntil(UpdateCommandCame, 2000);
+    ForEachTopLevel(EndIfDialog, nullptr);
+    return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
+TEST(HeldWindowSystem, ACommandQueuedBeforeTheUpdateIsDroppedNotRunInsideIt) {
+    if (!HaveDisplay()) GTEST_SKIP() << "no display";
+    ClearDelivered();
+    g_timeout_add(50, ClickAroundAHold, nullptr);
+    EXPECT_EQ(UiRunDialog(0, IDD_MAIN), IDCANCEL);
+    EXPECT_TRUE(g_droppedInHold) << "the command whose turn came in a held pass ran, after it or inside it";
+    EXPECT_TRUE(g_sentOutsideHold) << "a click outside the update is acted on";
 }
