@@ -59,17 +59,17 @@ bool ShowUnusableBox(std::int32_t found) {
         default:
             return false;
     }
-    UiEnableWindow(UiGetControl(g_hMainDlg, IDC_UPDATE), false);
+    UiEnableControl(IDC_UPDATE, false);
     CloseDevice(g_device);  // a box on an old kernel was opened for its query
     ShowVersions();
     SetInfoText(message);
-    if (g_shownReason == DEV_OK) UiSetTimer(g_hMainDlg, LOOK_AGAIN_TIMER, LOOK_AGAIN_MS);
+    if (g_shownReason == DEV_OK) UiSetTimer(LOOK_AGAIN_TIMER, LOOK_AGAIN_MS);
     g_shownReason = found;
     return true;
 }
 
 void ForgetUnusableBox() {
-    if (g_shownReason != DEV_OK) UiKillTimer(g_hMainDlg, LOOK_AGAIN_TIMER);
+    if (g_shownReason != DEV_OK) UiKillTimer(LOOK_AGAIN_TIMER);
     g_shownReason = DEV_OK;
 }
 
@@ -89,13 +89,13 @@ void LookAgain() {
     // The box is gone, or no longer answers: told as the removal of a held box is.
     ForgetUnusableBox();
     CloseDevice(g_device);
-    UiEnableWindow(UiGetControl(g_hMainDlg, IDC_UPDATE), false);
+    UiEnableControl(IDC_UPDATE, false);
     ShowVersions();
     SetInfoTextWithInstructions(IDS_DISCONNECTED);
 }
 
-std::intptr_t OnTimer(std::uintptr_t id) {
-    if (id != LOOK_AGAIN_TIMER) return 0;
+bool OnTimer(std::uintptr_t id) {
+    if (id != LOOK_AGAIN_TIMER) return false;
     LookAgain();
-    return 1;
+    return true;
 }

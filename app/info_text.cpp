@@ -6,28 +6,27 @@
 #include "resources/catalogue.h"
 #include "resources/resource_ids.h"
 
-void AppendInfoText(const char16_t* text, WindowHandle edit) {
-    const std::size_t capacity = TextLength(text) + static_cast<std::size_t>(UiGetWindowTextLength(edit)) + 1;
+void AppendInfoText(const char16_t* text) {
+    const std::size_t capacity = TextLength(text) + static_cast<std::size_t>(UiGetControlTextLength(IDC_INFO_TEXT)) + 1;
     auto* buffer = static_cast<char16_t*>(std::calloc(capacity, sizeof(char16_t)));
     if (buffer == nullptr) return;
-    UiGetWindowText(edit, buffer, static_cast<int>(capacity));
+    UiGetControlText(IDC_INFO_TEXT, buffer, static_cast<int>(capacity));
     TextAppend(buffer, capacity, text);
-    UiSetWindowText(edit, buffer);
+    UiSetControlText(IDC_INFO_TEXT, buffer);
     std::free(buffer);
 }
 
 void SetInfoText(std::uint32_t messageId) {
     MessageBuffer text;
     LoadMessage(messageId, text);
-    UiSetWindowText(UiGetControl(g_hMainDlg, IDC_INFO_TEXT), text);
+    UiSetControlText(IDC_INFO_TEXT, text);
 }
 
 void SetInfoTextWithInstructions(std::uint32_t situationMessageId) {
     MessageBuffer text;
     LoadMessage(situationMessageId, text);
     TextAppend(text, MESSAGE_BUFFER_CHARS, u"\r\n\r\n");
-    const WindowHandle edit = UiGetControl(g_hMainDlg, IDC_INFO_TEXT);
-    UiSetWindowText(edit, text);
+    UiSetControlText(IDC_INFO_TEXT, text);
     LoadMessage(IDS_INSTRUCTIONS, text);
-    AppendInfoText(text, edit);
+    AppendInfoText(text);
 }

@@ -1,6 +1,5 @@
 #include "app/globals.h"
 #include "app/main_window.h"
-#include "platform/window_constants.h"
 #include "resources/resource_ids.h"
 
 LogoPlacement ComputeLogoPlacement(const WindowRect& window, const WindowRect& group, int frameWidth, int captionHeight,
@@ -14,24 +13,21 @@ LogoPlacement ComputeLogoPlacement(const WindowRect& window, const WindowRect& g
     return placement;
 }
 
-void PaintLogo(DrawContext dc) {
-    const GdiObject bitmap = UiLoadBitmap(g_hInstance, IDB_LOGO);
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    // A missing bitmap has no size to scale by; there is then nothing to draw.
-    if (bitmap == 0 || !UiGetBitmapSize(bitmap, &width, &height) || width <= 0 || height <= 0) {
-        if (bitmap != 0) UiDeleteObject(bitmap);
-        return;
-    }
-    const DrawContext memory = UiCreateCompatibleDC(dc);
-    UiSelectObject(memory, bitmap);
+namespace {
+
+// The geometry from the window system's own figures, asked once the bitmap's size is known.
+LogoPlacement PlaceLogo(std::int32_t bitmapWidth, std::int32_t bitmapHeight) {
     WindowRect window{};
     WindowRect group{};
     UiGetWindowRect(g_hMainDlg, &window);
-    UiGetWindowRect(UiGetControl(g_hMainDlg, IDC_VERSION_GROUP), &group);
-    const LogoPlacement at = ComputeLogoPlacement(window, group, UiGetSystemMetrics(SM_CXDLGFRAME),
-                                                  UiGetSystemMetrics(SM_CYCAPTION), width, height);
-    UiTransparentBlt(dc, at.x, at.y, at.width, at.height, memory, 0, 0, width, height, RGB(0, 255, 0));
-    UiDeleteDC(memory);
-    UiDeleteObject(bitmap);
+    UiGetControlRect(IDC_VERSION_GROUP, &group);
+    std::int32_t frameWidth = 0;
+    std::int32_t captionHeight = 0;
+    UiGetDialogFrame(&frameWidth, &captionHeight);
+    return ComputeLogoPlacement(window, group, frameWidth, captionHeight, bitmapWidth, bitmapHeight);
 }
+
+}  // namespace
+
+// A bitmap without a size has nothing to scale by: the window system then draws nothing.
+void PaintLogo() { UiDrawLogo(IDB_LOGO, Colour(0, 255, 0), PlaceLogo); }

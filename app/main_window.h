@@ -1,5 +1,6 @@
 // The main dialog: its initialisation, the version group, the hint box, the logo and shutdown.
-// MainDialogProc and RunProgram are declared in platform/window.h, because the backend calls them.
+// Its entries for the backend's events (OnInitDialog, OnCommand, OnPaint, OnTimer, the arrival
+// and removal of interfaces) are declared in platform/window.h, because the backend calls them.
 #pragma once
 
 #include <cstddef>
@@ -13,7 +14,6 @@ constexpr unsigned PROGRAM_VERSION_MINOR = 11;
 constexpr int VERSION_TEXT_CHARS = 32;
 constexpr int TITLE_CHARS = 256;
 
-void OnInitDialog(WindowHandle dialog);
 // Refreshes the version group from g_device.
 void ShowVersions();
 // Writes a version word as "A.B.C" (A only when bits 24-31 are set) or "B.C".
@@ -26,24 +26,16 @@ void FormatFirmwareVersion(std::uint32_t version, char16_t* buffer, std::size_t 
 void ShutdownDevice();
 
 // The hint box: one message alone, or a situation message, an empty line and the instructions.
-void AppendInfoText(const char16_t* text, WindowHandle edit);
+void AppendInfoText(const char16_t* text);
 void SetInfoText(std::uint32_t messageId);
 void SetInfoTextWithInstructions(std::uint32_t situationMessageId);
 
-struct LogoPlacement {
-    std::int32_t x;
-    std::int32_t y;
-    std::int32_t width;
-    std::int32_t height;
-};
 // Where the logo goes: right of the version group, at most half its size, in the coordinates of
 // the dialog's paint context. `window` and `group` are screen rectangles.
 LogoPlacement ComputeLogoPlacement(const WindowRect& window, const WindowRect& group, int frameWidth, int captionHeight,
                                    std::int32_t bitmapWidth, std::int32_t bitmapHeight);
-void PaintLogo(DrawContext dc);
+void PaintLogo();
 
-// Device-change notifications: 1 for arrival and removal, however they were handled, else 0.
-std::intptr_t OnDeviceChange(std::uintptr_t eventCode, const void* record);
 // The window for a box FindDevice has just found and queried: ready in bootloader mode, else
 // the wrong mode, with the box let go.
 void ShowArrivedBox();
@@ -61,5 +53,3 @@ void ForgetUnusableBox();
 // is removed): ready once the box is usable, another reason if that changed, the removal text
 // once the box is gone.
 void LookAgain();
-// WM_TIMER: 1 for the dialog's own timer, else 0.
-std::intptr_t OnTimer(std::uintptr_t id);

@@ -4,7 +4,7 @@
 #include "resources/resource_ids.h"
 
 int RunProgram(ModuleHandle instance) {
-    UiInitCommonControls();
+    UiPrepareWindowSystem();
     g_hInstance = instance;
     ResetDeviceRecord(g_device);
     UiRunDialog(instance, IDD_MAIN);

@@ -19,7 +19,6 @@
 #include "platform/system.h"
 #include "platform/sim/sim_box.h"
 #include "platform/sim/sim_ui.h"
-#include "platform/window_constants.h"
 #include "resources/resource_ids.h"
 #include "tests/emulated_box/emulated_box.h"
 #include "tests/update_floor.h"

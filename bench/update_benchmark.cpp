@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <ctime>
 
-#include "platform/window_constants.h"
 #include "device/device_record.h"
 #include "platform/sim/sim_box.h"
 #include "platform/sim/sim_ui.h"

@@ -1,17 +1,20 @@
-// What the program's logic needs of a window system, and nothing more. Each function stands for
-// the Win32 call named beside it (or the fixed group of calls), so that the Win32 backend maps it
-// one to one; the recording backend in platform/sim/ plays the same calls for tests and keeps
-// every control's text and state.
+// What the program's logic needs of a window system, in the program's own words: one modal
+// dialog whose controls it names by their IDs, message boxes, a progress window kept in front,
+// the logo, a timer, word of HID interfaces arriving and leaving, and the system held awake while
+// a box is written. Each backend maps this onto its own system (the dialog manager and GDI on
+// Windows, GTK 3 with cairo and udev on Linux, a recording window system for the tests) and
+// hands the user's and the system's events to the logic through the entries below.
 #pragma once
 
 #include <cstdint>
 
-// Same widths as the Win32 handles they carry: HWND, HDC, HBITMAP/HGDIOBJ, HDEVNOTIFY, HINSTANCE.
+// A top-level window of the program (the dialog or the progress window), as the backend names
+// it; 0 names none. The backend refuses a value that names no window of its own any more.
 using WindowHandle = std::intptr_t;
-using DrawContext = std::intptr_t;
-using GdiObject = std::intptr_t;
-using NotifyHandle = std::intptr_t;
+// The program's own module, where its resources are (an HINSTANCE on Windows).
 using ModuleHandle = std::intptr_t;
+// The watch on HID interfaces arriving and leaving; 0 when there is none.
+using NotifyHandle = std::intptr_t;
 
 struct WindowRect {
     std::int32_t left;
@@ -20,99 +23,109 @@ struct WindowRect {
     std::int32_t bottom;
 };
 
-// Room for the system's paint record (PAINTSTRUCT) between UiBeginPaint and UiEndPaint.
-struct PaintSession {
-    alignas(8) std::uint8_t storage[128];
+// Where the logo goes, in the dialog's coordinates (its top-left corner, frame included, lies
+// at the frame width and the caption height before its client area's origin).
+struct LogoPlacement {
+    std::int32_t x;
+    std::int32_t y;
+    std::int32_t width;
+    std::int32_t height;
 };
 
-// The data record of a device-change notification, laid out as DEV_BROADCAST_HDR and
-// DEV_BROADCAST_DEVICEINTERFACE_W, so the Win32 backend hands the system's record through as it is.
-struct DeviceBroadcastHeader {
-    std::uint32_t dbch_size;
-    std::uint32_t dbch_devicetype;
-    std::uint32_t dbch_reserved;
-};
-struct DeviceBroadcastInterface {
-    std::uint32_t dbcc_size;
-    std::uint32_t dbcc_devicetype;
-    std::uint32_t dbcc_reserved;
-    std::uint8_t dbcc_classguid[16];
-    char16_t dbcc_name[1];  // zero-terminated; the record is as long as the name needs
-};
+// A colour as 0x00BBGGRR.
+constexpr std::uint32_t Colour(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+    return static_cast<std::uint32_t>(r) | static_cast<std::uint32_t>(g) << 8 | static_cast<std::uint32_t>(b) << 16;
+}
 
-// ---- Defined by the logic, called by the backend ----
-// The program entry (the backend's WinMain or main calls it) and the main dialog's procedure.
+// The commands the dialog takes besides its buttons' IDs: "Beenden", Escape and the close box.
+constexpr int COMMAND_CANCEL = 2;
+
+// ---- Entries of the logic, called by the backend on the dialog's thread ----
+// The program; the backend's entry (WinMain, main) calls it and exits with what it returns.
 int RunProgram(ModuleHandle instance);
-std::intptr_t MainDialogProc(WindowHandle dialog, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+// The dialog has been created and is about to be shown.
+void OnInitDialog(WindowHandle dialog);
+// A button or the cancel command. False for a command the dialog does not take.
+bool OnCommand(int commandId);
+// The logo's part of the dialog is to be drawn: the logic calls UiDrawLogo, or draws nothing.
+void OnPaint();
+// The text colour of a static control where the logic names one; false for the system's own.
+bool ControlTextColour(int controlId, std::uint32_t* colour);
+// The timer `id` fired. False for a timer the dialog did not set.
+bool OnTimer(std::uintptr_t id);
+// A HID interface arrived, or was removed, under `path` (the form the device link stores).
+void OnInterfaceArrival(const char16_t* path);
+void OnInterfaceRemoval(const char16_t* path);
 
 // ---- The dialog ----
-void UiInitCommonControls();                                              // InitCommonControls
-std::intptr_t UiRunDialog(ModuleHandle instance, std::uint16_t templateId);  // DialogBoxParamW(.., no owner, MainDialogProc, 0)
-void UiEndDialog(WindowHandle dialog, std::intptr_t result);              // EndDialog
-WindowHandle UiGetControl(WindowHandle dialog, int controlId);            // GetDlgItem
-void UiSetControlText(WindowHandle dialog, int controlId, const char16_t* text);  // SetDlgItemTextW
-void UiSetWindowText(WindowHandle window, const char16_t* text);         // SetWindowTextW
-void UiSendSetText(WindowHandle window, const char16_t* text);           // SendMessageW(WM_SETTEXT)
-int UiGetWindowTextLength(WindowHandle window);                          // GetWindowTextLengthW
-int UiGetWindowText(WindowHandle window, char16_t* buffer, int capacity); // GetWindowTextW
-void UiEnableWindow(WindowHandle window, bool enable);                   // EnableWindow
-void UiShowWindow(WindowHandle window, int command);                     // ShowWindow
-int UiMessageBox(WindowHandle owner, const char16_t* text, const char16_t* caption, std::uint32_t type);  // MessageBoxW
-void UiSetDialogIcon(WindowHandle dialog, ModuleHandle instance, std::uint16_t iconId);  // LoadIconW, SetClassLongPtrW(GCLP_HICON)
-int UiLoadString(ModuleHandle instance, std::uint32_t id, char16_t* buffer, int capacity);  // LoadStringW
+// Whatever the window system needs before the first window (the common controls on Windows).
+void UiPrepareWindowSystem();
+// Creates the dialog from its template, calls OnInitDialog and runs it until UiEndDialog.
+std::intptr_t UiRunDialog(ModuleHandle instance, std::uint16_t templateId);
+void UiEndDialog(std::intptr_t result);
+void UiSetTitle(const char16_t* text);
+void UiSetDialogIcon(std::uint16_t iconId);
+void UiSetControlText(int controlId, const char16_t* text);
+// The control's text as the user sees it: its length, and a copy cut to `capacity` units with
+// its terminator (the units copied are returned).
+int UiGetControlTextLength(int controlId);
+int UiGetControlText(int controlId, char16_t* buffer, int capacity);
+void UiEnableControl(int controlId, bool enable);
+void UiShowControl(int controlId, bool show);
+// Screen rectangles: a top-level window's, and a control's of the dialog.
+bool UiGetWindowRect(WindowHandle window, WindowRect* rect);
+bool UiGetControlRect(int controlId, WindowRect* rect);
+// The width of the dialog's frame and the height of its caption.
+void UiGetDialogFrame(std::int32_t* frameWidth, std::int32_t* captionHeight);
 
-// ---- Timers ----
-// SetTimer(window, id, milliseconds, no procedure): WM_TIMER with `id` reaches the dialog
-// procedure every `milliseconds` until UiKillTimer, whenever the thread takes messages.
-void UiSetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds);
-void UiKillTimer(WindowHandle window, std::uintptr_t id);                 // KillTimer
-
-// ---- Device notifications ----
-// HidD_GetHidGuid, RegisterDeviceNotificationW(DEV_BROADCAST_DEVICEINTERFACE for the HID class,
-// DEVICE_NOTIFY_WINDOW_HANDLE). 0 when the registration failed.
-NotifyHandle UiRegisterHidNotifications(WindowHandle window);
-void UiUnregisterNotifications(NotifyHandle notify);                     // UnregisterDeviceNotification
-
-// ---- Painting ----
-DrawContext UiBeginPaint(WindowHandle window, PaintSession* session);    // BeginPaint
-void UiEndPaint(WindowHandle window, PaintSession* session);             // EndPaint
-GdiObject UiLoadBitmap(ModuleHandle instance, std::uint16_t bitmapId);   // LoadBitmapW
-bool UiGetBitmapSize(GdiObject bitmap, std::int32_t* width, std::int32_t* height);  // GetObjectW(BITMAP)
-DrawContext UiCreateCompatibleDC(DrawContext dc);                        // CreateCompatibleDC
-GdiObject UiSelectObject(DrawContext dc, GdiObject object);              // SelectObject
-bool UiTransparentBlt(DrawContext destination, std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height,
-                      DrawContext source, std::int32_t sourceX, std::int32_t sourceY, std::int32_t sourceWidth,
-                      std::int32_t sourceHeight, std::uint32_t transparentColour);  // TransparentBlt
-void UiDeleteDC(DrawContext dc);                                         // DeleteDC
-void UiDeleteObject(GdiObject object);                                   // DeleteObject
-void UiSetTextColor(DrawContext dc, std::uint32_t colour);               // SetTextColor (0x00BBGGRR)
-void UiSetBkMode(DrawContext dc, int mode);                              // SetBkMode
-
-// ---- Windows, placement and Z order ----
-bool UiGetWindowRect(WindowHandle window, WindowRect* rect);             // GetWindowRect
-int UiGetSystemMetrics(int index);                                       // GetSystemMetrics
-// CreateWindowExW(0, "msctls_progress32", text, WS_VISIBLE | PBS_SMOOTH, x, y, width, height,
-// owner, no menu, instance, no data), then SetWindowTheme with no visual style.
-WindowHandle UiCreateProgressWindow(const char16_t* text, std::int32_t x, std::int32_t y, std::int32_t width,
-                                    std::int32_t height, WindowHandle owner, ModuleHandle instance);
-// SendMessageW(PBM_SETPOS, position, 0), then UpdateWindow: the new position is on the screen when
-// it returns, without a message loop.
-void UiSetProgressPosition(WindowHandle progress, std::uint32_t position);
-void UiDestroyWindow(WindowHandle window);                               // DestroyWindow
-void UiBringToTop(WindowHandle window);                                  // SetWindowPos(HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE)
-WindowHandle UiGetForegroundWindow();                                    // GetForegroundWindow
+// ---- Message boxes, modal to the dialog ----
+// A warning with Yes and No: true for Yes.
+bool UiAskYesNo(const char16_t* text, const char16_t* caption);
+void UiShowError(const char16_t* text, const char16_t* caption);
 
 // ---- The program's own module ----
-// FindResourceW(RT_RCDATA), LoadResource, SizeofResource, LockResource. False when it cannot be had.
-bool UiLoadRawResource(ModuleHandle instance, std::uint16_t resourceId, const std::uint8_t** bytes, std::uint32_t* size);
+// A text of the string table; the units copied, 0 when there is none.
+int UiLoadString(std::uint32_t id, char16_t* buffer, int capacity);
+// Raw data built into the program. False when it cannot be had.
+bool UiLoadRawResource(std::uint16_t resourceId, const std::uint8_t** bytes, std::uint32_t* size);
 
-// ---- While an update runs ----
-// SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) and ShutdownBlockReasonCreate with
-// the given text; released by UiEndBusy.
-void UiBeginBusy(WindowHandle window, const char16_t* reason);
-void UiEndBusy(WindowHandle window);
+// ---- The logo ----
+// Draws the bitmap `bitmapId` with `keyColour` left out, scaled into where `place` puts it for
+// the bitmap's width and height; only from OnPaint. Nothing when the bitmap cannot be had.
+void UiDrawLogo(std::uint16_t bitmapId, std::uint32_t keyColour,
+                LogoPlacement (*place)(std::int32_t width, std::int32_t height));
+
+// ---- Timers ----
+// OnTimer(id) every `milliseconds` until UiKillTimer, whenever the dialog takes events.
+void UiSetTimer(std::uintptr_t id, std::uint32_t milliseconds);
+void UiKillTimer(std::uintptr_t id);
+
+// ---- HID interfaces arriving and leaving ----
+// From now on OnInterfaceArrival and OnInterfaceRemoval, whenever the dialog takes events.
+// 0 when the system will not tell.
+NotifyHandle UiWatchHidInterfaces();
+void UiStopWatching(NotifyHandle watch);
+
+// ---- The progress window and the dialog's place in front ----
+// A progress bar of its own at (x, y), owned by the dialog; 0 when it cannot be had.
+WindowHandle UiCreateProgressWindow(const char16_t* text, std::int32_t x, std::int32_t y, std::int32_t width,
+                                    std::int32_t height);
+// The new position (0 to 100) is on the screen when it returns, without the dialog taking
+// events meanwhile.
+void UiSetProgressPosition(WindowHandle progress, std::uint32_t position);
+void UiCloseProgressWindow(WindowHandle progress);
+void UiBringToTop(WindowHandle window);
+void UiShowWindow(WindowHandle window);
+// The window the user works in now, whichever program's; 0 when none.
+WindowHandle UiForegroundWindow();
+
+// ---- While an update writes ----
+// The system kept awake and, where it asks first, from shutting down, with `reason` shown
+// where the system shows one; until UiEndBusy. Input and device events wait (or are dropped,
+// where the backend must serve the desktop meanwhile) until the update has returned.
+void UiBeginBusy(const char16_t* reason);
+void UiEndBusy();
 // Called by the update between steps that take the box a while (each erased page): a window
 // system that must be answered now and then (a desktop's liveness checks) gets its turn here,
-// without any input or device event reaching the logic. On Windows nothing: the update takes no
-// messages until it returns, and the window is kept from being ghosted instead.
+// without any input or device event reaching the logic.
 void UiServeDesktop();

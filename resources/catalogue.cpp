@@ -1,9 +1,8 @@
 #include "resources/catalogue.h"
 
-#include "app/globals.h"
 #include "platform/window.h"
 
 void LoadMessage(std::uint32_t id, MessageBuffer& buffer) {
     buffer[0] = 0;
-    UiLoadString(g_hInstance, id, buffer, MESSAGE_BUFFER_CHARS);
+    UiLoadString(id, buffer, MESSAGE_BUFFER_CHARS);
 }

@@ -59,7 +59,7 @@ TEST_F(BoxSearchTest, ForbiddenAndUnqueryableBoxesSayWhyAtStartAndOnArrival) {
     ExpectNoBoxShown(IDS_BOX_DENIED);
 
     // Told of the removal while the node was still listed, then gone: the timer finds it gone.
-    simui::SendDeviceChange(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE, u"/dev/hidraw0");
+    simui::Removal(u"/dev/hidraw0");
     EXPECT_EQ(Hint(), Message(IDS_BOX_DENIED));
     sim::g_world.interfaces.front().present = false;
     EXPECT_TRUE(simui::FireTimer(LOOK_AGAIN));

@@ -18,7 +18,7 @@ protected:
 
 TEST_F(MainWindowTest, StartsWithNoBox) {
     Start();
-    EXPECT_TRUE(g_ui.commonControlsInitialised);
+    EXPECT_TRUE(g_ui.windowSystemPrepared);
     EXPECT_EQ(g_ui.templateId, IDD_MAIN);
     EXPECT_EQ(g_ui.icon, IDI_APP);
     EXPECT_EQ(Narrow(g_ui.title), "SORVANTIK VELTABOX Firmware Updater 1.11");
@@ -71,14 +71,13 @@ TEST_F(MainWindowTest, BoxWhoseQueryFailsAtStartIsClosedAndShownAsNoBox) {
 
 TEST_F(MainWindowTest, WithoutNotificationsTheProgramSaysSoOnceAndEnds) {
     sim::AddBox(sim::MakeBox(1, true));
-    g_ui.registrationFails = true;
-    g_ui.answers.push_back({IDOK, nullptr});
+    g_ui.watchFails = true;
+    g_ui.answers.push_back({simui::Answer::Ok, nullptr});
     EXPECT_EQ(simui::RunProgramWithScript({}), 0);
     ASSERT_EQ(g_ui.boxes.size(), 1u);
     EXPECT_EQ(g_ui.boxes[0].caption, Message(IDS_APPLICATION_ERROR));
     EXPECT_EQ(g_ui.boxes[0].text, Message(IDS_NOTIFY_REGISTRATION_FAILED));
-    EXPECT_EQ(g_ui.boxes[0].type, MB_ICONERROR);
-    EXPECT_EQ(g_ui.boxes[0].owner, simui::MAIN_DIALOG);
+    EXPECT_EQ(g_ui.boxes[0].kind, simui::BoxKind::Error);
     EXPECT_TRUE(g_ui.ended);
     EXPECT_EQ(g_ui.endResult, 1);
     EXPECT_TRUE(sim::g_world.opened.empty()) << "no search without notifications";
@@ -87,30 +86,24 @@ TEST_F(MainWindowTest, WithoutNotificationsTheProgramSaysSoOnceAndEnds) {
 
 TEST_F(MainWindowTest, CancelReleasesEverythingAndEndsTheProgram) {
     sim::AddBox(sim::MakeBox(1, true));
-    // The high word of the command (the notification code) is not looked at.
-    const int result = simui::RunProgramWithScript({[] { MainDialogProc(simui::MAIN_DIALOG, WM_COMMAND, (1u << 16) | 2, 0); }});
+    const int result = simui::RunProgramWithScript({[] { simui::Cancel(); }});
     EXPECT_EQ(result, 0);
     EXPECT_TRUE(g_ui.ended);
     EXPECT_EQ(g_ui.endResult, 2);
-    EXPECT_EQ(g_ui.unregistrations, 1);
+    EXPECT_EQ(g_ui.watchesStopped, 1);
     EXPECT_EQ(sim::g_world.openHandles, 0);
     EXPECT_FALSE(IsDeviceHeld(g_device));
 }
 
 TEST_F(MainWindowTest, OnlyTheModelLineIsRed) {
     Start();
-    const auto colour = [](int id) {
-        return MainDialogProc(simui::MAIN_DIALOG, WM_CTLCOLORSTATIC, 0x7777, simui::HandleOf(id));
-    };
-    EXPECT_EQ(colour(IDC_LABEL_FW2), COLOR_BTNFACE + 1);
-    EXPECT_EQ(g_ui.textColour, RGB(255, 0, 0));
-    EXPECT_EQ(g_ui.bkMode, TRANSPARENT);
-    EXPECT_EQ(colour(IDC_VALUE_FW2), COLOR_BTNFACE + 1);
-    g_ui.textColour = 0;
-    EXPECT_EQ(colour(IDC_INFO_TEXT), 0);
-    EXPECT_EQ(colour(IDC_VALUE_FW1), 0);
-    EXPECT_EQ(g_ui.textColour, 0u);
-    EXPECT_EQ(MainDialogProc(simui::MAIN_DIALOG, WM_COMMAND, 1234, 0), 0);
+    std::uint32_t colour = 0;
+    for (int id : {IDC_LABEL_FW2, IDC_VALUE_FW2}) {
+        EXPECT_TRUE(ControlTextColour(id, &colour)) << id;
+        EXPECT_EQ(colour, 0x000000FFu);
+    }
+    for (int id : {IDC_INFO_TEXT, IDC_VALUE_FW1, IDC_LABEL_FW1}) EXPECT_FALSE(ControlTextColour(id, &colour)) << id;
+    EXPECT_FALSE(OnCommand(1234));
 }
 
 TEST_F(MainWindowTest, VersionWordsAreShownAsTheBoxMeansThem) {
@@ -155,23 +148,16 @@ TEST_F(MainWindowTest, LogoIsDrawnRightOfTheGroupAtMostHalfSize) {
     EXPECT_EQ(at.height, 33);
 }
 
-TEST_F(MainWindowTest, PaintingDrawsTheLogoWithTheKeyColourAndFreesWhatItLoaded) {
+TEST_F(MainWindowTest, PaintingDrawsTheLogoWithTheKeyColourWhereTheGroupLeavesRoom) {
     Start();
-    for (int i = 0; i < 3; ++i) simui::Paint();
-    ASSERT_EQ(g_ui.blits.size(), 3u);
-    const simui::Blit& blit = g_ui.blits.back();
-    EXPECT_EQ(blit.destination, simui::PAINT_DC);
-    EXPECT_EQ(blit.width, 182);
-    EXPECT_EQ(blit.height, 60);
-    EXPECT_EQ(blit.sourceWidth, 365);
-    EXPECT_EQ(blit.sourceHeight, 122);
-    EXPECT_EQ(blit.transparentColour, 0x0000FF00u);
-    EXPECT_EQ(g_ui.liveDCs, 0);
-    EXPECT_EQ(g_ui.liveBitmaps, 0);
-
-    g_ui.logoMissing = true;
     simui::Paint();
-    EXPECT_EQ(g_ui.blits.size(), 3u) << "nothing to scale by without a bitmap";
+    ASSERT_EQ(g_ui.logos.size(), 1u);
+    const simui::LogoDrawn& logo = g_ui.logos.back();
+    EXPECT_EQ(logo.bitmapId, IDB_LOGO);
+    EXPECT_EQ(logo.at.width, 182);
+    EXPECT_EQ(logo.at.height, 60);
+    EXPECT_EQ(logo.at.x, 354 - (100 + 3) + 20);
+    EXPECT_EQ(logo.keyColour, 0x0000FF00u);
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 
 #include "app/globals.h"
 #include "app/main_window.h"
-#include "platform/window_constants.h"
 #include "device/discovery.h"
 #include "platform/sim/sim_box.h"
 #include "platform/sim/sim_ui.h"
@@ -46,7 +45,7 @@ protected:
             if (iface.box == box) return iface.path;
         throw std::out_of_range("no such box");
     }
-    static std::intptr_t Arrive(int box) { return simui::SendDeviceChange(DBT_DEVICEARRIVAL, DBT_DEVTYP_DEVICEINTERFACE, PathOf(box)); }
+    static void Arrive(int box) { simui::Arrival(PathOf(box)); }
     static void PullOut(int box) {
         sim::PullOut(box);
         simui::DeliverPendingRemovals();

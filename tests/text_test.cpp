@@ -22,7 +22,7 @@ TEST(Catalogue, TextsAreUtf16ByteForByte) {
 
 TEST(Catalogue, LoadingCutsToTheBufferAndTerminates) {
     char16_t small[8];
-    EXPECT_EQ(UiLoadString(0, IDS_UPDATE_FAILED, small, 8), 7);
+    EXPECT_EQ(UiLoadString(IDS_UPDATE_FAILED, small, 8), 7);
     EXPECT_EQ(std::u16string(small), u"Update ");
     MessageBuffer full;
     full[0] = u'x';

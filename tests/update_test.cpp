@@ -128,8 +128,6 @@ TEST_F(UpdateTest, ProgressWindowIsCentredOnTheMainWindowAndCountsTheShareSent) 
     EXPECT_EQ(progress.y, 250);
     EXPECT_EQ(progress.width, 400);
     EXPECT_EQ(progress.height, 50);
-    EXPECT_EQ(progress.owner, simui::MAIN_DIALOG);
-    EXPECT_EQ(progress.instance, simui::MODULE);
     EXPECT_TRUE(progress.destroyed);
     const auto& positions = progress.positions;
     ASSERT_EQ(positions.size(), 1u + 1311u);
@@ -186,12 +184,12 @@ TEST_F(UpdateTest, QuestionIsAskedOnlyForAnInstalledFirmwareThatIsNotOlder) {
 
 TEST_F(UpdateTest, DecliningTheQuestionChangesNothing) {
     StartReady(IMAGE_VERSION);
-    g_ui.answers.push_back({IDNO, nullptr});
+    g_ui.answers.push_back({simui::Answer::No, nullptr});
     simui::Click(IDC_UPDATE);
     ASSERT_EQ(g_ui.boxes.size(), 1u);
     EXPECT_EQ(g_ui.boxes[0].caption, Message(IDS_NEWER_FIRMWARE_FOUND));
     EXPECT_EQ(g_ui.boxes[0].text, Message(IDS_OLDER_FIRMWARE_QUESTION));
-    EXPECT_EQ(g_ui.boxes[0].type, 0x34u);
+    EXPECT_EQ(g_ui.boxes[0].kind, simui::BoxKind::Question);
     EXPECT_TRUE(UpdateReports().empty());
     EXPECT_EQ(Hint(), Message(IDS_READY));
     EXPECT_TRUE(simui::Enabled(IDC_UPDATE));
@@ -200,7 +198,7 @@ TEST_F(UpdateTest, DecliningTheQuestionChangesNothing) {
 
 TEST_F(UpdateTest, AgreeingToTheQuestionInstallsTheImage) {
     StartReady(0x00020000);
-    g_ui.answers.push_back({IDYES, nullptr});
+    g_ui.answers.push_back({simui::Answer::Yes, nullptr});
     simui::Click(IDC_UPDATE);
     EXPECT_EQ(g_ui.boxes.size(), 1u);
     EXPECT_EQ(UpdateReports().size(), UPDATE_REPORTS);
@@ -210,11 +208,11 @@ TEST_F(UpdateTest, AgreeingToTheQuestionInstallsTheImage) {
 TEST_F(UpdateTest, BoxPulledOutWhileTheQuestionIsOpenEndsAtTheUnlock) {
     StartReady(IMAGE_VERSION);
     std::u16string hintWhileOpen;
-    g_ui.answers.push_back({IDYES, [&] {
+    g_ui.answers.push_back({simui::Answer::Yes, [&] {
                                 PullOut(0);
                                 hintWhileOpen = Hint();
                             }});
-    g_ui.answers.push_back({IDOK, nullptr});
+    g_ui.answers.push_back({simui::Answer::Ok, nullptr});
     simui::Click(IDC_UPDATE);
 
     EXPECT_EQ(hintWhileOpen, WithInstructions(IDS_DISCONNECTED));
@@ -229,7 +227,7 @@ TEST_F(UpdateTest, FirstEraseFailingPausesOnceAndSendsNothingMore) {
     sim::Faults faults;
     faults.failWriteNumber = QUERY_REPORTS + 2;
     StartReady(0x00010A00, faults);
-    g_ui.answers.push_back({IDOK, nullptr});
+    g_ui.answers.push_back({simui::Answer::Ok, nullptr});
     sim::g_world.pauses.clear();
     simui::Click(IDC_UPDATE);
     EXPECT_EQ(sim::g_world.pauses, (std::vector<std::uint32_t>{20, 40}));
@@ -237,7 +235,7 @@ TEST_F(UpdateTest, FirstEraseFailingPausesOnceAndSendsNothingMore) {
 
 TEST_F(UpdateTest, UpdateWithNoBoxHeldSaysTheBoxIsGoneWithoutACodeLine) {
     Start();
-    g_ui.answers.push_back({IDOK, nullptr});
+    g_ui.answers.push_back({simui::Answer::Ok, nullptr});
     RunUpdate();
     ASSERT_EQ(g_ui.boxes.size(), 1u);
     EXPECT_EQ(g_ui.boxes[0].text, Message(IDS_BOX_GONE));
@@ -268,7 +266,7 @@ TEST_F(UpdateTest, EveryReportFailingOrTheBoxPulledOutAfterItEndsInThatStepsFail
             faults.failWriteError = ERROR_ACCESS_DENIED;
             StartReady(0x00010A00, faults);
             bool progressGoneWhileBoxOpen = false;
-            g_ui.answers.push_back({IDOK, [&] {
+            g_ui.answers.push_back({simui::Answer::Ok, [&] {
                                         progressGoneWhileBoxOpen = g_ui.progress.empty() || g_ui.progress[0].destroyed;
                                     }});
             simui::Click(IDC_UPDATE);
@@ -286,7 +284,7 @@ TEST_F(UpdateTest, EveryReportFailingOrTheBoxPulledOutAfterItEndsInThatStepsFail
                 EXPECT_EQ(g_ui.boxes[0].text, Message(messageOf(failing)) + CodeLine(DEV_ERR_WRITE, error));
                 EXPECT_EQ(Narrow(g_ui.boxes[0].text).substr(g_ui.boxes[0].text.size() - 21),
                           pulledOut ? "0xfffffffe-0x0000048f" : "0xfffffffe-0x00000005");
-                EXPECT_EQ(g_ui.boxes[0].type, MB_ICONERROR);
+                EXPECT_EQ(g_ui.boxes[0].kind, simui::BoxKind::Error);
                 EXPECT_EQ(g_ui.progress.size(), failing >= FIRST_BLOCK_REPORT ? 1u : 0u);
                 EXPECT_TRUE(progressGoneWhileBoxOpen);
                 ASSERT_EQ(reports.size(), failing) << "a report was sent after the failure";
@@ -312,7 +310,7 @@ TEST_F(UpdateTest, WithoutAWritableImageNothingIsSentAndTheCodeLineShowsNoStaleS
         StartReady();
         const auto before = sim::FlashBytes(Box(), IMAGE_START_ADDRESS, 1024);
         sim::SetLastError(ERROR_ACCESS_DENIED);
-        g_ui.answers.push_back({IDOK, nullptr});
+        g_ui.answers.push_back({simui::Answer::Ok, nullptr});
         simui::Click(IDC_UPDATE);
         EXPECT_TRUE(UpdateReports().empty());
         EXPECT_EQ(sim::FlashBytes(Box(), IMAGE_START_ADDRESS, 1024), before);
@@ -329,13 +327,12 @@ TEST_F(UpdateTest, WindowsAreRaisedOnceWhenOneOfThemHoldsTheForeground) {
     using Op = simui::WindowOperation;
     const WindowHandle progress = g_ui.progress.at(0).handle;
     ASSERT_EQ(g_ui.operations.size(), 6u);
-    const Op expected[] = {{Op::BringToTop, simui::MAIN_DIALOG, 0}, {Op::BringToTop, progress, 0},
-                           {Op::BringToTop, simui::MAIN_DIALOG, 0}, {Op::BringToTop, progress, 0},
-                           {Op::Show, simui::MAIN_DIALOG, SW_SHOW}, {Op::Show, progress, SW_SHOW}};
+    const Op expected[] = {{Op::BringToTop, simui::MAIN_DIALOG}, {Op::BringToTop, progress},
+                           {Op::BringToTop, simui::MAIN_DIALOG}, {Op::BringToTop, progress},
+                           {Op::Show, simui::MAIN_DIALOG},       {Op::Show, progress}};
     for (std::size_t i = 0; i < 6; ++i) {
         EXPECT_EQ(g_ui.operations[i].kind, expected[i].kind) << i;
         EXPECT_EQ(g_ui.operations[i].window, expected[i].window) << i;
-        EXPECT_EQ(g_ui.operations[i].command, expected[i].command) << i;
     }
 }
 

@@ -1,5 +1,4 @@
 #include "app/globals.h"
-#include "platform/window_constants.h"
 #include "update/update.h"
 
 void ProgressWindowOrigin(const WindowRect& main, std::int32_t* x, std::int32_t* y) {
@@ -11,12 +10,12 @@ void ProgressWindowOrigin(const WindowRect& main, std::int32_t* x, std::int32_t*
 
 void KeepInFront(WindowHandle progress, WindowHandle* remembered) {
     if (*remembered == g_hMainDlg || *remembered == progress) return;
-    const WindowHandle foreground = UiGetForegroundWindow();
+    const WindowHandle foreground = UiForegroundWindow();
     // Never pull the windows over another program the user has turned to.
     if (foreground != g_hMainDlg && foreground != progress) return;
-    *remembered = UiGetForegroundWindow();
+    *remembered = UiForegroundWindow();
     UiBringToTop(g_hMainDlg);
     UiBringToTop(progress);
-    UiShowWindow(g_hMainDlg, SW_SHOW);
-    UiShowWindow(progress, SW_SHOW);
+    UiShowWindow(g_hMainDlg);
+    UiShowWindow(progress);
 }

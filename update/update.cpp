@@ -3,7 +3,6 @@
 #include "app/globals.h"
 #include "app/main_window.h"
 #include "app/text.h"
-#include "platform/window_constants.h"
 #include "device/discovery.h"
 #include "platform/system.h"
 #include "resources/catalogue.h"
@@ -24,16 +23,16 @@ bool AskAboutOlderImage(void*) {
     MessageBuffer text;
     LoadMessage(IDS_NEWER_FIRMWARE_FOUND, caption);
     LoadMessage(IDS_OLDER_FIRMWARE_QUESTION, text);
-    return UiMessageBox(g_hMainDlg, text, caption, MB_YESNO | MB_ICONWARNING) == IDYES;
+    return UiAskYesNo(text, caption);
 }
 
 void HoldOffSleep(void*) {
     MessageBuffer reason;
     LoadMessage(IDS_WRITING, reason);
-    UiBeginBusy(g_hMainDlg, reason);
+    UiBeginBusy(reason);
 }
 
-void LetSleep(void*) { UiEndBusy(g_hMainDlg); }
+void LetSleep(void*) { UiEndBusy(); }
 
 void ServeDesktop(void*) { UiServeDesktop(); }
 
@@ -46,7 +45,7 @@ void OpenProgressWindow(void* context) {
     std::int32_t x = 0;
     std::int32_t y = 0;
     ProgressWindowOrigin(main, &x, &y);
-    update->progress = UiCreateProgressWindow(text, x, y, PROGRESS_WIDTH, PROGRESS_HEIGHT, g_hMainDlg, g_hInstance);
+    update->progress = UiCreateProgressWindow(text, x, y, PROGRESS_WIDTH, PROGRESS_HEIGHT);
     UiSetProgressPosition(update->progress, 0);
     UiBringToTop(g_hMainDlg);
     UiBringToTop(update->progress);
@@ -59,7 +58,7 @@ void ShowProgress(void* context, std::uint32_t percent) {
     KeepInFront(update->progress, &update->remembered);
 }
 
-void CloseProgressWindow(void* context) { UiDestroyWindow(static_cast<DialogUpdate*>(context)->progress); }
+void CloseProgressWindow(void* context) { UiCloseProgressWindow(static_cast<DialogUpdate*>(context)->progress); }
 
 void ReportFailure(const UpdateResult& failure) {
     MessageBuffer caption;
@@ -84,7 +83,7 @@ void RunUpdate() {
     // question, before anything is sent.
     const std::uint8_t* image = nullptr;
     std::uint32_t size = 0;
-    if (!UiLoadRawResource(g_hInstance, IDR_FIRMWARE, &image, &size)) size = 0;
+    if (!UiLoadRawResource(IDR_FIRMWARE, &image, &size)) size = 0;
 
     DialogUpdate update = {0, 0};
     const UpdateObserver observer = {&update,         AskAboutOlderImage,  HoldOffSleep, LetSleep, ServeDesktop,
@@ -93,14 +92,14 @@ void RunUpdate() {
     if (result.outcome == UpdateOutcome::Declined) return;
     if (result.outcome != UpdateOutcome::Updated) return ReportFailure(result);  // the dialog never cuts off
 
-    UiEnableWindow(UiGetControl(g_hMainDlg, IDC_UPDATE), false);
+    UiEnableControl(IDC_UPDATE, false);
     ShowVersions();
     SetInfoText(IDS_SUCCESS);
 }
 
 void ReportUpdateFailure(std::int32_t code, const char16_t* text, const char16_t* caption, std::uint32_t lastError) {
     CloseDevice(g_device);
-    UiEnableWindow(UiGetControl(g_hMainDlg, IDC_UPDATE), false);
+    UiEnableControl(IDC_UPDATE, false);
     ShowVersions();
     MessageBuffer box;
     box[0] = 0;
@@ -113,6 +112,6 @@ void ReportUpdateFailure(std::int32_t code, const char16_t* text, const char16_t
         TextAppend(box, MESSAGE_BUFFER_CHARS, u"\r\n");
         TextAppend(box, MESSAGE_BUFFER_CHARS, line);
     }
-    UiMessageBox(g_hMainDlg, box, caption, MB_ICONERROR);
+    UiShowError(box, caption);
     SetInfoText(IDS_RETRY);
 }

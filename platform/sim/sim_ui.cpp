@@ -2,12 +2,10 @@
 #include "platform/sim/sim_ui.h"
 
 #include <cstddef>
-#include <cstring>
 #include <stdexcept>
 
 #include "app/text.h"
 #include "platform/sim/sim_box.h"
-#include "platform/window_constants.h"
 #include "resources/catalogue.h"
 #include "resources/firmware_image.h"
 
@@ -17,11 +15,8 @@ Ui g_ui;
 
 namespace {
 
-constexpr WindowHandle CONTROL_BASE = 0x2000;
 constexpr WindowHandle PROGRESS_BASE = 0x3000;
-constexpr DrawContext MEMORY_DC = 0x6000;
-constexpr GdiObject LOGO_BITMAP = 0x7000;
-constexpr GdiObject STOCK_BITMAP = 0x7001;
+constexpr int VERSION_GROUP = 40007;
 
 std::vector<Control> TemplateControls() {
     return {
@@ -33,10 +28,10 @@ std::vector<Control> TemplateControls() {
     };
 }
 
-Control* ControlByHandle(WindowHandle window) {
-    const WindowHandle index = window - CONTROL_BASE;
-    if (index < 0 || index >= static_cast<WindowHandle>(g_ui.controls.size())) return nullptr;
-    return &g_ui.controls[static_cast<std::size_t>(index)];
+Control* ControlOf(int id) {
+    for (Control& control : g_ui.controls)
+        if (control.id == id) return &control;
+    return nullptr;
 }
 
 ProgressWindow* ProgressByHandle(WindowHandle window) {
@@ -45,16 +40,7 @@ ProgressWindow* ProgressByHandle(WindowHandle window) {
     return nullptr;
 }
 
-std::u16string* TextOf(WindowHandle window) {
-    if (window == MAIN_DIALOG) return &g_ui.title;
-    if (Control* control = ControlByHandle(window)) return &control->text;
-    if (ProgressWindow* p = ProgressByHandle(window)) return &p->text;
-    return nullptr;
-}
-
-std::intptr_t Send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-    return MainDialogProc(MAIN_DIALOG, message, wParam, lParam);
-}
+bool g_painting = false;
 
 }  // namespace
 
@@ -70,38 +56,29 @@ std::u16string Text(int id) { return ControlById(id).text; }
 bool Enabled(int id) { return ControlById(id).enabled; }
 bool Visible(int id) { return ControlById(id).visible; }
 
-WindowHandle HandleOf(int id) {
-    for (std::size_t i = 0; i < g_ui.controls.size(); ++i)
-        if (g_ui.controls[i].id == id) return CONTROL_BASE + static_cast<WindowHandle>(i);
-    return 0;
-}
-
 bool Click(int id) {
     if (!Enabled(id) || g_ui.ended) return false;
-    Send(WM_COMMAND, static_cast<std::uintptr_t>(id), HandleOf(id));
+    OnCommand(id);
     return true;
 }
 
-void Cancel() { Send(WM_COMMAND, 2, 0); }
+void Cancel() { OnCommand(COMMAND_CANCEL); }
 
-void Paint() { Send(WM_PAINT, 0, 0); }
-
-std::intptr_t SendDeviceChange(std::uintptr_t eventCode, std::uint32_t deviceType, const std::u16string& path) {
-    // The record is as long as its name, the way the system delivers it.
-    const std::size_t size = offsetof(DeviceBroadcastInterface, dbcc_name) + (path.size() + 1) * sizeof(char16_t);
-    std::vector<std::uint64_t> storage((size + 7) / 8, 0);
-    auto* record = reinterpret_cast<DeviceBroadcastInterface*>(storage.data());
-    record->dbcc_size = static_cast<std::uint32_t>(size);
-    record->dbcc_devicetype = deviceType;
-    std::memcpy(record->dbcc_name, path.c_str(), (path.size() + 1) * sizeof(char16_t));
-    return Send(WM_DEVICECHANGE, eventCode, reinterpret_cast<std::intptr_t>(record));
+void Paint() {
+    g_painting = true;
+    OnPaint();
+    g_painting = false;
 }
+
+void Arrival(const std::u16string& path) { OnInterfaceArrival(path.c_str()); }
+
+void Removal(const std::u16string& path) { OnInterfaceRemoval(path.c_str()); }
 
 void DeliverPendingRemovals() {
     while (!sim::g_world.removedPaths.empty()) {
         const std::u16string path = sim::g_world.removedPaths.front();
         sim::g_world.removedPaths.erase(sim::g_world.removedPaths.begin());
-        SendDeviceChange(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE, path);
+        Removal(path);
     }
 }
 
@@ -109,7 +86,7 @@ bool FireTimer(std::uintptr_t id) {
     const auto timer = g_ui.timers.find(id);
     if (timer == g_ui.timers.end()) return false;
     sim::WaitFor(timer->second);
-    Send(WM_TIMER, id, 0);
+    OnTimer(id);
     return true;
 }
 
@@ -122,15 +99,15 @@ int RunProgramWithScript(std::vector<std::function<void()>> script) {
 
 using simui::g_ui;
 
-void UiInitCommonControls() { g_ui.commonControlsInitialised = true; }
+void UiPrepareWindowSystem() { g_ui.windowSystemPrepared = true; }
 
 std::intptr_t UiRunDialog(ModuleHandle, std::uint16_t templateId) {
     g_ui.templateId = templateId;
     g_ui.controls = simui::TemplateControls();
     g_ui.title = u"SORVANTIK Firmware Updater";
     g_ui.initialised = true;
-    simui::Send(WM_INITDIALOG, 0, 0);
-    // The dialog's message loop: between the user's actions it delivers what the system posted.
+    OnInitDialog(simui::MAIN_DIALOG);
+    // The dialog's loop: between the user's actions it delivers what the system posted.
     for (std::size_t step = 0; step < g_ui.script.size() && !g_ui.ended; ++step) {
         simui::DeliverPendingRemovals();
         g_ui.script[step]();
@@ -139,54 +116,45 @@ std::intptr_t UiRunDialog(ModuleHandle, std::uint16_t templateId) {
     return g_ui.ended ? g_ui.endResult : -1;
 }
 
-void UiEndDialog(WindowHandle, std::intptr_t result) {
+void UiEndDialog(std::intptr_t result) {
     g_ui.ended = true;
     g_ui.endResult = result;
 }
 
-WindowHandle UiGetControl(WindowHandle dialog, int controlId) {
-    return dialog == simui::MAIN_DIALOG ? simui::HandleOf(controlId) : 0;
+void UiSetTitle(const char16_t* text) { g_ui.title = text; }
+
+void UiSetDialogIcon(std::uint16_t iconId) { g_ui.icon = iconId; }
+
+void UiSetControlText(int controlId, const char16_t* text) {
+    if (simui::Control* control = simui::ControlOf(controlId)) control->text = text;
 }
 
-void UiSetControlText(WindowHandle dialog, int controlId, const char16_t* text) {
-    UiSetWindowText(UiGetControl(dialog, controlId), text);
+int UiGetControlTextLength(int controlId) {
+    const simui::Control* control = simui::ControlOf(controlId);
+    return control == nullptr ? 0 : static_cast<int>(control->text.size());
 }
 
-void UiSetWindowText(WindowHandle window, const char16_t* text) {
-    if (std::u16string* target = simui::TextOf(window)) *target = text;
+int UiGetControlText(int controlId, char16_t* buffer, int capacity) {
+    const simui::Control* control = simui::ControlOf(controlId);
+    return CopyText(control == nullptr ? nullptr : control->text.c_str(), buffer, capacity);
 }
 
-void UiSendSetText(WindowHandle window, const char16_t* text) { UiSetWindowText(window, text); }
-
-int UiGetWindowTextLength(WindowHandle window) {
-    const std::u16string* text = simui::TextOf(window);
-    return text == nullptr ? 0 : static_cast<int>(text->size());
+void UiEnableControl(int controlId, bool enable) {
+    if (simui::Control* control = simui::ControlOf(controlId)) control->enabled = enable;
 }
 
-int UiGetWindowText(WindowHandle window, char16_t* buffer, int capacity) {
-    const std::u16string* text = simui::TextOf(window);
-    return CopyText(text == nullptr ? nullptr : text->c_str(), buffer, capacity);
+void UiShowControl(int controlId, bool show) {
+    if (simui::Control* control = simui::ControlOf(controlId)) control->visible = show;
 }
 
-void UiEnableWindow(WindowHandle window, bool enable) {
-    if (simui::Control* control = simui::ControlByHandle(window)) control->enabled = enable;
-}
+namespace {
 
-void UiShowWindow(WindowHandle window, int command) {
-    if (simui::Control* control = simui::ControlByHandle(window)) {
-        control->visible = command != 0;
-        return;
-    }
-    g_ui.operations.push_back({simui::WindowOperation::Show, window, command});
-}
-
-int UiMessageBox(WindowHandle owner, const char16_t* text, const char16_t* caption, std::uint32_t type) {
-    simui::MessageBoxRecord record{text, caption, type, owner, 0};
+simui::Answer AskUser(simui::BoxKind kind, const char16_t* text, const char16_t* caption) {
     ++g_ui.openBoxes;
-    // The box's own message loop delivers what the system posted, then the user acts.
+    // The box's own loop delivers what the system posted, then the user acts.
     simui::DeliverPendingRemovals();
-    const bool yesNo = (type & 0x0F) == 0x04;
-    int answer = yesNo ? 7 : 1;  // an unscripted question is declined
+    // An unscripted question is declined.
+    simui::Answer answer = kind == simui::BoxKind::Question ? simui::Answer::No : simui::Answer::Ok;
     if (!g_ui.answers.empty()) {
         simui::ScriptedAnswer scripted = g_ui.answers.front();
         g_ui.answers.pop_front();
@@ -197,70 +165,37 @@ int UiMessageBox(WindowHandle owner, const char16_t* text, const char16_t* capti
         ++g_ui.unscriptedBoxes;
     }
     --g_ui.openBoxes;
-    record.answer = answer;
-    g_ui.boxes.push_back(record);
+    g_ui.boxes.push_back({text, caption, kind, answer});
     return answer;
 }
 
-void UiSetDialogIcon(WindowHandle, ModuleHandle, std::uint16_t iconId) { g_ui.icon = iconId; }
+}  // namespace
 
-int UiLoadString(ModuleHandle, std::uint32_t id, char16_t* buffer, int capacity) {
-    return CopyCatalogueText(id, buffer, capacity);
+bool UiAskYesNo(const char16_t* text, const char16_t* caption) {
+    return AskUser(simui::BoxKind::Question, text, caption) == simui::Answer::Yes;
 }
 
-NotifyHandle UiRegisterHidNotifications(WindowHandle) {
-    g_ui.registration = g_ui.registrationFails ? 0 : 0x8800;
-    return g_ui.registration;
+void UiShowError(const char16_t* text, const char16_t* caption) { AskUser(simui::BoxKind::Error, text, caption); }
+
+int UiLoadString(std::uint32_t id, char16_t* buffer, int capacity) { return CopyCatalogueText(id, buffer, capacity); }
+
+NotifyHandle UiWatchHidInterfaces() {
+    g_ui.watch = g_ui.watchFails ? 0 : 0x8800;
+    return g_ui.watch;
 }
 
-void UiUnregisterNotifications(NotifyHandle) { ++g_ui.unregistrations; }
+void UiStopWatching(NotifyHandle) { ++g_ui.watchesStopped; }
 
-DrawContext UiBeginPaint(WindowHandle, PaintSession*) {
-    ++g_ui.paints;
-    return simui::PAINT_DC;
+void UiDrawLogo(std::uint16_t bitmapId, std::uint32_t keyColour,
+                LogoPlacement (*place)(std::int32_t width, std::int32_t height)) {
+    if (!simui::g_painting) throw std::logic_error("the logo is drawn only when the dialog paints");
+    if (g_ui.logoMissing) return;
+    g_ui.logos.push_back({bitmapId, place(g_ui.logoWidth, g_ui.logoHeight), g_ui.logoWidth, g_ui.logoHeight, keyColour});
 }
-
-void UiEndPaint(WindowHandle, PaintSession*) {}
-
-GdiObject UiLoadBitmap(ModuleHandle, std::uint16_t) {
-    if (g_ui.logoMissing) return 0;
-    ++g_ui.liveBitmaps;
-    return simui::LOGO_BITMAP;
-}
-
-bool UiGetBitmapSize(GdiObject bitmap, std::int32_t* width, std::int32_t* height) {
-    if (bitmap != simui::LOGO_BITMAP) return false;
-    *width = g_ui.logoWidth;
-    *height = g_ui.logoHeight;
-    return true;
-}
-
-DrawContext UiCreateCompatibleDC(DrawContext) {
-    ++g_ui.liveDCs;
-    return simui::MEMORY_DC;
-}
-
-GdiObject UiSelectObject(DrawContext, GdiObject) { return simui::STOCK_BITMAP; }
-
-bool UiTransparentBlt(DrawContext destination, std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height,
-                      DrawContext, std::int32_t, std::int32_t, std::int32_t sourceWidth, std::int32_t sourceHeight,
-                      std::uint32_t transparentColour) {
-    g_ui.blits.push_back({destination, x, y, width, height, sourceWidth, sourceHeight, transparentColour});
-    return true;
-}
-
-void UiDeleteDC(DrawContext) { --g_ui.liveDCs; }
-void UiDeleteObject(GdiObject) { --g_ui.liveBitmaps; }
-void UiSetTextColor(DrawContext, std::uint32_t colour) { g_ui.textColour = colour; }
-void UiSetBkMode(DrawContext, int mode) { g_ui.bkMode = mode; }
 
 bool UiGetWindowRect(WindowHandle window, WindowRect* rect) {
     if (window == simui::MAIN_DIALOG) {
         *rect = g_ui.mainRect;
-        return true;
-    }
-    if (window == simui::HandleOf(40007)) {
-        *rect = g_ui.groupRect;
         return true;
     }
     if (const simui::ProgressWindow* p = simui::ProgressByHandle(window)) {
@@ -270,17 +205,22 @@ bool UiGetWindowRect(WindowHandle window, WindowRect* rect) {
     return false;
 }
 
-int UiGetSystemMetrics(int index) {
-    if (index == 7) return g_ui.frameWidth;
-    if (index == 4) return g_ui.captionHeight;
-    return 0;
+bool UiGetControlRect(int controlId, WindowRect* rect) {
+    if (controlId != simui::VERSION_GROUP) return false;
+    *rect = g_ui.groupRect;
+    return true;
+}
+
+void UiGetDialogFrame(std::int32_t* frameWidth, std::int32_t* captionHeight) {
+    *frameWidth = g_ui.frameWidth;
+    *captionHeight = g_ui.captionHeight;
 }
 
 WindowHandle UiCreateProgressWindow(const char16_t* text, std::int32_t x, std::int32_t y, std::int32_t width,
-                                    std::int32_t height, WindowHandle owner, ModuleHandle instance) {
+                                    std::int32_t height) {
     if (g_ui.progressCreationFails) return 0;
     const WindowHandle handle = simui::PROGRESS_BASE + static_cast<WindowHandle>(g_ui.progress.size());
-    g_ui.progress.push_back({handle, text, x, y, width, height, owner, instance, {}, false});
+    g_ui.progress.push_back({handle, text, x, y, width, height, {}, false});
     return handle;
 }
 
@@ -289,15 +229,17 @@ void UiSetProgressPosition(WindowHandle progress, std::uint32_t position) {
     if (g_ui.progressUpdateMs > 0) sim::WaitFor(g_ui.progressUpdateMs);
 }
 
-void UiDestroyWindow(WindowHandle window) {
-    if (simui::ProgressWindow* p = simui::ProgressByHandle(window)) p->destroyed = true;
+void UiCloseProgressWindow(WindowHandle progress) {
+    if (simui::ProgressWindow* p = simui::ProgressByHandle(progress)) p->destroyed = true;
 }
 
-void UiBringToTop(WindowHandle window) { g_ui.operations.push_back({simui::WindowOperation::BringToTop, window, 0}); }
+void UiBringToTop(WindowHandle window) { g_ui.operations.push_back({simui::WindowOperation::BringToTop, window}); }
 
-WindowHandle UiGetForegroundWindow() { return g_ui.foreground ? g_ui.foreground() : simui::MAIN_DIALOG; }
+void UiShowWindow(WindowHandle window) { g_ui.operations.push_back({simui::WindowOperation::Show, window}); }
 
-bool UiLoadRawResource(ModuleHandle, std::uint16_t resourceId, const std::uint8_t** bytes, std::uint32_t* size) {
+WindowHandle UiForegroundWindow() { return g_ui.foreground ? g_ui.foreground() : simui::MAIN_DIALOG; }
+
+bool UiLoadRawResource(std::uint16_t resourceId, const std::uint8_t** bytes, std::uint32_t* size) {
     if (g_ui.imageMissing || resourceId != 122) return false;
     if (g_ui.imageOverridden) {
         *bytes = g_ui.image.data();
@@ -309,15 +251,15 @@ bool UiLoadRawResource(ModuleHandle, std::uint16_t resourceId, const std::uint8_
     return true;
 }
 
-void UiBeginBusy(WindowHandle, const char16_t* reason) {
+void UiBeginBusy(const char16_t* reason) {
     ++g_ui.busyBegun;
     g_ui.busyReason = reason;
 }
 
-void UiEndBusy(WindowHandle) { ++g_ui.busyEnded; }
+void UiEndBusy() { ++g_ui.busyEnded; }
 
 void UiServeDesktop() { ++g_ui.desktopServed; }
 
-void UiSetTimer(WindowHandle, std::uintptr_t id, std::uint32_t milliseconds) { g_ui.timers[id] = milliseconds; }
+void UiSetTimer(std::uintptr_t id, std::uint32_t milliseconds) { g_ui.timers[id] = milliseconds; }
 
-void UiKillTimer(WindowHandle, std::uintptr_t id) { g_ui.timers.erase(id); }
+void UiKillTimer(std::uintptr_t id) { g_ui.timers.erase(id); }

@@ -1,6 +1,6 @@
 // A recording window system: it keeps every control's text and state, answers message boxes
-// from a script, records progress positions, window operations and drawing, and delivers
-// device-change notifications the way the real message loops do (from the dialog's loop between
+// from a script, records progress positions, window operations and drawing, and tells the logic
+// of interfaces arriving and leaving the way the real dialogs do (from the dialog's loop between
 // user actions, and from inside an open message box).
 #pragma once
 
@@ -17,7 +17,6 @@ namespace simui {
 
 constexpr WindowHandle MAIN_DIALOG = 0x1000;
 constexpr WindowHandle OTHER_PROGRAM = 0x9000;  // a window of some other program
-constexpr DrawContext PAINT_DC = 0x5000;
 constexpr ModuleHandle MODULE = 0x400000;
 
 struct Control {
@@ -27,17 +26,19 @@ struct Control {
     bool visible;
 };
 
+enum class BoxKind { Error, Question };
+enum class Answer { Ok, Yes, No };
+
 struct MessageBoxRecord {
     std::u16string text;
     std::u16string caption;
-    std::uint32_t type;
-    WindowHandle owner;
-    int answer;
+    BoxKind kind;
+    Answer answer;
 };
 
 // What the user does with the next message box: the answer, and what happens while it is open.
 struct ScriptedAnswer {
-    int answer;
+    Answer answer;
     std::function<void()> whileOpen;
 };
 
@@ -45,8 +46,6 @@ struct ProgressWindow {
     WindowHandle handle;
     std::u16string text;
     std::int32_t x, y, width, height;
-    WindowHandle owner;
-    ModuleHandle instance;
     std::vector<std::uint32_t> positions;
     bool destroyed;
 };
@@ -54,14 +53,13 @@ struct ProgressWindow {
 struct WindowOperation {
     enum Kind { BringToTop, Show } kind;
     WindowHandle window;
-    int command;  // for Show
 };
 
-struct Blit {
-    DrawContext destination;
-    std::int32_t x, y, width, height;
+struct LogoDrawn {
+    std::uint16_t bitmapId;
+    LogoPlacement at;
     std::int32_t sourceWidth, sourceHeight;
-    std::uint32_t transparentColour;
+    std::uint32_t keyColour;
 };
 
 struct Ui {
@@ -72,11 +70,11 @@ struct Ui {
     bool ended = false;
     std::intptr_t endResult = 0;
     std::uint16_t templateId = 0;
-    bool commonControlsInitialised = false;
+    bool windowSystemPrepared = false;
 
-    bool registrationFails = false;
-    NotifyHandle registration = 0;
-    int unregistrations = 0;
+    bool watchFails = false;
+    NotifyHandle watch = 0;
+    int watchesStopped = 0;
 
     std::deque<ScriptedAnswer> answers;
     std::vector<MessageBoxRecord> boxes;
@@ -87,7 +85,7 @@ struct Ui {
     std::uint32_t progressUpdateMs = 0;  // how long each new position takes to show, on the world's clock
     std::vector<ProgressWindow> progress;
     std::vector<WindowOperation> operations;
-    std::function<WindowHandle()> foreground;  // GetForegroundWindow; the main dialog when unset
+    std::function<WindowHandle()> foreground;  // the main dialog when unset
 
     WindowRect mainRect = {100, 200, 706, 622};
     WindowRect groupRect = {126, 242, 354, 345};
@@ -96,12 +94,7 @@ struct Ui {
     std::int32_t logoWidth = 365;
     std::int32_t logoHeight = 122;
     bool logoMissing = false;
-    int liveDCs = 0;
-    int liveBitmaps = 0;
-    int paints = 0;
-    std::vector<Blit> blits;
-    std::uint32_t textColour = 0;
-    int bkMode = 0;
+    std::vector<LogoDrawn> logos;
 
     bool imageMissing = false;
     bool imageOverridden = false;
@@ -129,16 +122,17 @@ bool Enabled(int id);
 bool Visible(int id);
 WindowHandle HandleOf(int id);
 
-// The user's actions, delivered to MainDialogProc as the dialog manager would.
+// The user's actions, handed to the logic as the dialog would.
 // A click on a disabled button does nothing and returns false.
 bool Click(int id);
 void Cancel();
 void Paint();
-std::intptr_t SendDeviceChange(std::uintptr_t eventCode, std::uint32_t deviceType, const std::u16string& path);
+void Arrival(const std::u16string& path);
+void Removal(const std::u16string& path);
 // Delivers a removal for every interface the simulated world lost since the last delivery.
 void DeliverPendingRemovals();
-// Lets the timer's interval pass on the world's clock and delivers its WM_TIMER; false (and
-// nothing happens) when no such timer runs.
+// Lets the timer's interval pass on the world's clock and fires it; false (and nothing
+// happens) when no such timer runs.
 bool FireTimer(std::uintptr_t id);
 
 // The whole program as the backend starts it: RunProgram with the module handle.

@@ -1,107 +1,115 @@
-// The dialog and device-notification functions of platform/window.h on Win32, one call each.
-#include <cstddef>
-
+// The dialog of platform/window.h on the Win32 dialog manager: MainDialogProc takes the dialog's
+// messages and hands each to the logic's entry for it; the functions below act on the dialog's
+// controls by their IDs.
 #include <windows.h>
 
 #include <dbt.h>
 
+#include "platform/win32/win32_device_change.h"
 #include "platform/win32/win32_dll.h"
 #include "platform/win32/win32_handles.h"
 
-// The logic reads the system's device-change record through its own declarations, so they must
-// lie over the system's byte for byte.
-static_assert(sizeof(DeviceBroadcastHeader) == sizeof(DEV_BROADCAST_HDR) &&
-                  alignof(DeviceBroadcastHeader) == alignof(DEV_BROADCAST_HDR),
-              "the header record has the system's layout");
-static_assert(offsetof(DeviceBroadcastHeader, dbch_size) == offsetof(DEV_BROADCAST_HDR, dbch_size) &&
-                  offsetof(DeviceBroadcastHeader, dbch_devicetype) == offsetof(DEV_BROADCAST_HDR, dbch_devicetype) &&
-                  offsetof(DeviceBroadcastHeader, dbch_reserved) == offsetof(DEV_BROADCAST_HDR, dbch_reserved),
-              "the header fields lie where the system puts them");
-static_assert(sizeof(DeviceBroadcastInterface) == sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) &&
-                  alignof(DeviceBroadcastInterface) == alignof(DEV_BROADCAST_DEVICEINTERFACE_W),
-              "the interface record has the system's layout");
-static_assert(offsetof(DeviceBroadcastInterface, dbcc_size) == offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_size) &&
-                  offsetof(DeviceBroadcastInterface, dbcc_devicetype) ==
-                      offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_devicetype) &&
-                  offsetof(DeviceBroadcastInterface, dbcc_reserved) ==
-                      offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_reserved) &&
-                  offsetof(DeviceBroadcastInterface, dbcc_classguid) ==
-                      offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_classguid) &&
-                  offsetof(DeviceBroadcastInterface, dbcc_name) == offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name),
-              "the interface fields lie where the system puts them");
-static_assert(sizeof(DeviceBroadcastInterface::dbcc_classguid) == sizeof(GUID) &&
-                  sizeof(DeviceBroadcastInterface::dbcc_name[0]) == sizeof(DEV_BROADCAST_DEVICEINTERFACE_W::dbcc_name[0]),
-              "the class and the name have the system's widths");
+static_assert(COMMAND_CANCEL == IDCANCEL, "the template's \"Beenden\" button is the cancel command");
 
 namespace {
 
-// The dialog manager calls a DLGPROC; the logic's procedure has the same parameters in the
-// platform's types. Everything passes through, with one exception: for WM_CTLCOLORSTATIC a
-// dialog procedure must return the brush that paints the control's background, and the logic,
-// which holds no brushes, names it the way a window class names its background, as a system
-// colour plus one. COLOR_BTNFACE + 1 therefore becomes the system's brush for that colour. The
-// system owns that brush, so nothing has to be deleted afterwards. A 0 stays 0: the dialog
-// manager then paints the control as usual.
-INT_PTR CALLBACK DialogTrampoline(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    const std::intptr_t result = MainDialogProc(FromWindow(dialog), message, wParam, lParam);
-    if (message == WM_CTLCOLORSTATIC && result == COLOR_BTNFACE + 1)
-        return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
-    return result;
+HWND g_dialog = nullptr;
+HINSTANCE g_module = nullptr;
+HDC g_paint = nullptr;
+
+HWND Control(int controlId) { return GetDlgItem(g_dialog, controlId); }
+
+// The dialog manager hands every message here. For WM_CTLCOLORSTATIC a dialog procedure returns
+// the brush that paints the control's background: the system's brush for the dialog's face
+// colour, which the system owns, so nothing has to be deleted afterwards. FALSE leaves the
+// control to the dialog manager's own colours.
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            g_dialog = dialog;
+            OnInitDialog(FromWindow(dialog));
+            return TRUE;
+        case WM_PAINT: {
+            PAINTSTRUCT paint;
+            g_paint = BeginPaint(dialog, &paint);
+            OnPaint();
+            g_paint = nullptr;
+            EndPaint(dialog, &paint);
+            return 0;
+        }
+        case WM_COMMAND:
+            return OnCommand(LOWORD(wParam)) ? TRUE : FALSE;
+        case WM_CTLCOLORSTATIC: {
+            std::uint32_t colour = 0;
+            if (!ControlTextColour(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)), &colour)) return FALSE;
+            const HDC dc = reinterpret_cast<HDC>(wParam);
+            SetTextColor(dc, colour);
+            SetBkMode(dc, TRANSPARENT);
+            return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
+        }
+        case WM_TIMER:
+            return OnTimer(wParam) ? TRUE : FALSE;
+        case WM_DEVICECHANGE:
+            return OnDeviceChange(wParam, lParam);
+        default:
+            return FALSE;
+    }
 }
 
 }  // namespace
 
+HWND MainDialog() { return g_dialog; }
+HINSTANCE ProgramModule() { return g_module; }
+HDC PaintingContext() { return g_paint; }
+
 // Without comctl32.dll the dialog still comes up; only the progress window would then fail to be
 // created, which the update survives.
-void UiInitCommonControls() {
+void UiPrepareWindowSystem() {
     const ControlsLibrary& comctl32 = ControlsLibraryOnce();
     if (comctl32.InitCommonControls != nullptr) comctl32.InitCommonControls();
 }
 
 std::intptr_t UiRunDialog(ModuleHandle instance, std::uint16_t templateId) {
-    return DialogBoxParamW(AsInstance(instance), MAKEINTRESOURCEW(templateId), nullptr, DialogTrampoline, 0);
+    g_module = AsInstance(instance);
+    return DialogBoxParamW(g_module, MAKEINTRESOURCEW(templateId), nullptr, MainDialogProc, 0);
 }
 
-void UiEndDialog(WindowHandle dialog, std::intptr_t result) { EndDialog(AsWindow(dialog), result); }
+void UiEndDialog(std::intptr_t result) { EndDialog(g_dialog, result); }
 
-WindowHandle UiGetControl(WindowHandle dialog, int controlId) { return FromWindow(GetDlgItem(AsWindow(dialog), controlId)); }
+void UiSetTitle(const char16_t* text) { SendMessageW(g_dialog, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)); }
 
-void UiSetControlText(WindowHandle dialog, int controlId, const char16_t* text) {
-    SetDlgItemTextW(AsWindow(dialog), controlId, AsWide(text));
+void UiSetDialogIcon(std::uint16_t iconId) {
+    const HICON icon = LoadIconW(g_module, MAKEINTRESOURCEW(iconId));
+    SetClassLongPtrW(g_dialog, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
 }
 
-void UiSetWindowText(WindowHandle window, const char16_t* text) { SetWindowTextW(AsWindow(window), AsWide(text)); }
+void UiSetControlText(int controlId, const char16_t* text) { SetWindowTextW(Control(controlId), AsWide(text)); }
 
-void UiSendSetText(WindowHandle window, const char16_t* text) {
-    SendMessageW(AsWindow(window), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+int UiGetControlTextLength(int controlId) { return GetWindowTextLengthW(Control(controlId)); }
+
+int UiGetControlText(int controlId, char16_t* buffer, int capacity) {
+    return GetWindowTextW(Control(controlId), AsWide(buffer), capacity);
 }
 
-int UiGetWindowTextLength(WindowHandle window) { return GetWindowTextLengthW(AsWindow(window)); }
+void UiEnableControl(int controlId, bool enable) { EnableWindow(Control(controlId), enable ? TRUE : FALSE); }
 
-int UiGetWindowText(WindowHandle window, char16_t* buffer, int capacity) {
-    return GetWindowTextW(AsWindow(window), AsWide(buffer), capacity);
+void UiShowControl(int controlId, bool show) { ShowWindow(Control(controlId), show ? SW_SHOW : SW_HIDE); }
+
+bool UiAskYesNo(const char16_t* text, const char16_t* caption) {
+    return MessageBoxW(g_dialog, AsWide(text), AsWide(caption), MB_YESNO | MB_ICONWARNING) == IDYES;
 }
 
-void UiEnableWindow(WindowHandle window, bool enable) { EnableWindow(AsWindow(window), enable ? TRUE : FALSE); }
-
-void UiShowWindow(WindowHandle window, int command) { ShowWindow(AsWindow(window), command); }
-
-int UiMessageBox(WindowHandle owner, const char16_t* text, const char16_t* caption, std::uint32_t type) {
-    return MessageBoxW(AsWindow(owner), AsWide(text), AsWide(caption), type);
+void UiShowError(const char16_t* text, const char16_t* caption) {
+    MessageBoxW(g_dialog, AsWide(text), AsWide(caption), MB_ICONERROR);
 }
 
-void UiSetDialogIcon(WindowHandle dialog, ModuleHandle instance, std::uint16_t iconId) {
-    const HICON icon = LoadIconW(AsInstance(instance), MAKEINTRESOURCEW(iconId));
-    SetClassLongPtrW(AsWindow(dialog), GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
-}
-
-int UiLoadString(ModuleHandle instance, std::uint32_t id, char16_t* buffer, int capacity) {
-    return LoadStringW(AsInstance(instance), id, AsWide(buffer), capacity);
+int UiLoadString(std::uint32_t id, char16_t* buffer, int capacity) {
+    return LoadStringW(g_module, id, AsWide(buffer), capacity);
 }
 
 // The HID class comes from hid.dll; when that cannot be loaded, the registration fails with the
 // load's error, and the program says it cannot follow the box, which without hid.dll it cannot.
-NotifyHandle UiRegisterHidNotifications(WindowHandle window) {
+NotifyHandle UiWatchHidInterfaces() {
     const HidLibraries& hid = HidLibrariesOnce();
     if (hid.loadError != ERROR_SUCCESS) {
         SetLastError(hid.loadError);
@@ -111,7 +119,7 @@ NotifyHandle UiRegisterHidNotifications(WindowHandle window) {
     filter.dbcc_size = sizeof(DEV_BROADCAST_DEVICEINTERFACE_W);
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     hid.HidD_GetHidGuid(&filter.dbcc_classguid);
-    return reinterpret_cast<NotifyHandle>(RegisterDeviceNotificationW(AsWindow(window), &filter, DEVICE_NOTIFY_WINDOW_HANDLE));
+    return reinterpret_cast<NotifyHandle>(RegisterDeviceNotificationW(g_dialog, &filter, DEVICE_NOTIFY_WINDOW_HANDLE));
 }
 
-void UiUnregisterNotifications(NotifyHandle notify) { UnregisterDeviceNotification(reinterpret_cast<HDEVNOTIFY>(notify)); }
+void UiStopWatching(NotifyHandle watch) { UnregisterDeviceNotification(reinterpret_cast<HDEVNOTIFY>(watch)); }

@@ -1,4 +1,4 @@
-// The window, placement, module and busy functions of platform/window.h on Win32, one call each.
+// The windows, placement, module, timer and busy functions of platform/window.h on Win32.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -15,7 +15,14 @@ bool UiGetWindowRect(WindowHandle window, WindowRect* rect) {
     return true;
 }
 
-int UiGetSystemMetrics(int index) { return GetSystemMetrics(index); }
+bool UiGetControlRect(int controlId, WindowRect* rect) {
+    return UiGetWindowRect(FromWindow(GetDlgItem(MainDialog(), controlId)), rect);
+}
+
+void UiGetDialogFrame(std::int32_t* frameWidth, std::int32_t* captionHeight) {
+    *frameWidth = GetSystemMetrics(SM_CXDLGFRAME);
+    *captionHeight = GetSystemMetrics(SM_CYCAPTION);
+}
 
 // The bar has to show each new position at once, although no message is dispatched while the
 // update runs. With Common Controls 6 and visual styles it does not: it glides towards a new
@@ -24,9 +31,9 @@ int UiGetSystemMetrics(int index) { return GetSystemMetrics(index); }
 // section, as the documentation suggests): the control then draws the classic bar, which jumps
 // to the position and is smooth as PBS_SMOOTH asks. Without uxtheme.dll the bar keeps its theme.
 WindowHandle UiCreateProgressWindow(const char16_t* text, std::int32_t x, std::int32_t y, std::int32_t width,
-                                    std::int32_t height, WindowHandle owner, ModuleHandle instance) {
+                                    std::int32_t height) {
     const HWND progress = CreateWindowExW(0, PROGRESS_CLASSW, AsWide(text), WS_VISIBLE | PBS_SMOOTH, x, y, width,
-                                          height, AsWindow(owner), nullptr, AsInstance(instance), nullptr);
+                                          height, MainDialog(), nullptr, ProgramModule(), nullptr);
     const ThemeLibrary& uxtheme = ThemeLibraryOnce();
     if (progress != nullptr && uxtheme.SetWindowTheme != nullptr) uxtheme.SetWindowTheme(progress, L" ", L" ");
     return FromWindow(progress);
@@ -41,16 +48,18 @@ void UiSetProgressPosition(WindowHandle progress, std::uint32_t position) {
     UpdateWindow(AsWindow(progress));
 }
 
-void UiDestroyWindow(WindowHandle window) { DestroyWindow(AsWindow(window)); }
+void UiCloseProgressWindow(WindowHandle progress) { DestroyWindow(AsWindow(progress)); }
+
+void UiShowWindow(WindowHandle window) { ShowWindow(AsWindow(window), SW_SHOW); }
 
 void UiBringToTop(WindowHandle window) { SetWindowPos(AsWindow(window), HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE); }
 
-WindowHandle UiGetForegroundWindow() { return FromWindow(GetForegroundWindow()); }
+WindowHandle UiForegroundWindow() { return FromWindow(GetForegroundWindow()); }
 
 // The resource is stored in German only; FindResourceW asks for the neutral language, and the
 // system then falls back through the thread's and the user's languages to the one that exists.
-bool UiLoadRawResource(ModuleHandle instance, std::uint16_t resourceId, const std::uint8_t** bytes, std::uint32_t* size) {
-    const HMODULE module = AsInstance(instance);
+bool UiLoadRawResource(std::uint16_t resourceId, const std::uint8_t** bytes, std::uint32_t* size) {
+    const HMODULE module = ProgramModule();
     const HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
     if (found == nullptr) return false;
     const HGLOBAL loaded = LoadResource(module, found);
@@ -63,22 +72,20 @@ bool UiLoadRawResource(ModuleHandle instance, std::uint16_t resourceId, const st
     return true;
 }
 
-void UiSetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) {
-    SetTimer(AsWindow(window), id, milliseconds, nullptr);
-}
+void UiSetTimer(std::uintptr_t id, std::uint32_t milliseconds) { SetTimer(MainDialog(), id, milliseconds, nullptr); }
 
-void UiKillTimer(WindowHandle window, std::uintptr_t id) { KillTimer(AsWindow(window), id); }
+void UiKillTimer(std::uintptr_t id) { KillTimer(MainDialog(), id); }
 
 void UiServeDesktop() {}
 
 // The system stays awake, and a shutdown shows the reason, until UiEndBusy; an update cut short
 // by either would leave the box without firmware.
-void UiBeginBusy(WindowHandle window, const char16_t* reason) {
+void UiBeginBusy(const char16_t* reason) {
     SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
-    ShutdownBlockReasonCreate(AsWindow(window), AsWide(reason));
+    ShutdownBlockReasonCreate(MainDialog(), AsWide(reason));
 }
 
-void UiEndBusy(WindowHandle window) {
-    ShutdownBlockReasonDestroy(AsWindow(window));
+void UiEndBusy() {
+    ShutdownBlockReasonDestroy(MainDialog());
     SetThreadExecutionState(ES_CONTINUOUS);
 }

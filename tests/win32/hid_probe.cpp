@@ -9,6 +9,9 @@
 //   hid_probe --transfer-test  report reads and writes against a pipe that stops answering
 //   hid_probe --info-answers N  N info requests to the box found, alternately CMD_GET_INFO and
 //                           CMD_READ_MEMORY; fails when an answer is not the one to that request
+//   hid_probe --device-change-test  WM_DEVICECHANGE records as the dialog reads them: only
+//                           interfaces' arrivals and removals reach the logic, a name only where
+//                           the record holds it whole
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +26,12 @@
 // declaration of the device record's constant of that name into nonsense.
 #include <windows.h>
 
+#include <dbt.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/win32/win32_device_change.h"
 #include "platform/win32/win32_dll.h"
 
 namespace {
@@ -296,13 +305,57 @@ int InfoAnswers(unsigned count) {
 
 }  // namespace
 
+namespace {
+
+// What OnDeviceChange told the logic, as "+name" for an arrival and "-name" for a removal, a
+// name the record did not hold whole as "?".
+std::vector<std::u16string> g_told;
+
+void Tell(char16_t sign, const char16_t* name) { g_told.push_back(sign + std::u16string(name != nullptr ? name : u"?")); }
+
+// The record as the system delivers it: as long as its name needs, or cut `shortBy` units short.
+INT_PTR DeviceChange(WPARAM event, DWORD type, const std::u16string& name, std::size_t shortBy = 0) {
+    std::vector<std::uint64_t> storage(64, 0);
+    auto* record = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(storage.data());
+    record->dbcc_devicetype = type;
+    record->dbcc_size = static_cast<DWORD>(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) +
+                                           (name.size() + 1 - shortBy) * sizeof(wchar_t));
+    for (std::size_t i = 0; i < name.size(); ++i) record->dbcc_name[i] = name[i];
+    // What lies past the record's size is no part of it, however it reads.
+    if (shortBy > 0) record->dbcc_name[name.size()] = L'x';
+    return OnDeviceChange(event, reinterpret_cast<LPARAM>(record));
+}
+
+int DeviceChangeTest() {
+    const std::u16string box = u"\\\\?\\HID#VID_21B8&PID_0001#7&1";
+    const bool results = DeviceChange(DBT_DEVICEARRIVAL, DBT_DEVTYP_DEVICEINTERFACE, box) == TRUE &&
+                         DeviceChange(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE, box) == TRUE &&
+                         DeviceChange(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE, box, 1) == TRUE &&
+                         DeviceChange(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_PORT, u"COM3") == TRUE &&
+                         DeviceChange(DBT_DEVICEARRIVAL, DBT_DEVTYP_VOLUME, box) == TRUE &&
+                         DeviceChange(DBT_DEVICEQUERYREMOVE, DBT_DEVTYP_DEVICEINTERFACE, box) == FALSE &&
+                         OnDeviceChange(DBT_DEVNODES_CHANGED, 0) == FALSE &&
+                         OnDeviceChange(DBT_DEVICEARRIVAL, 0) == TRUE;
+    const std::vector<std::u16string> expected = {u"+" + box, u"-" + box, u"-?"};
+    const bool told = g_told == expected;
+    std::printf("%s device changes: handled as arrival and removal only, of interfaces only\n", results ? "PASS" : "FAIL");
+    std::printf("%s device changes: the logic told of each interface, a name cut short as none\n", told ? "PASS" : "FAIL");
+    return results && told ? 0 : 1;
+}
+
+}  // namespace
+
+void OnInterfaceArrival(const char16_t* path) { Tell(u'+', path); }
+void OnInterfaceRemoval(const char16_t* path) { Tell(u'-', path); }
+
 int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--pause-test") == 0) return PauseTest();
     if (argc == 2 && std::strcmp(argv[1], "--dll-check") == 0) return DllCheck(LoadAsTheProgramsDo);
     if (argc == 2 && std::strcmp(argv[1], "--dll-check-by-path") == 0) return DllCheck(LoadByPath);
     if (argc == 2 && std::strcmp(argv[1], "--transfer-test") == 0) return TransferTest();
+    if (argc == 2 && std::strcmp(argv[1], "--device-change-test") == 0) return DeviceChangeTest();
     if (argc == 3 && std::strcmp(argv[1], "--info-answers") == 0) return InfoAnswers(static_cast<unsigned>(std::atoi(argv[2])));
     if (argc == 1) return Probe();
-    std::fprintf(stderr, "usage: hid_probe [--pause-test | --dll-check | --dll-check-by-path | --transfer-test | --info-answers N]\n");
+    std::fprintf(stderr, "usage: hid_probe [--pause-test | --dll-check | --dll-check-by-path | --transfer-test | --device-change-test | --info-answers N]\n");
     return 2;
 }
