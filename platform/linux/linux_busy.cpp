@@ -5,13 +5,13 @@
 // bus that does not answer is given, and the write then starts with whatever was had.
 #include <string>
 
+#include "platform/linux/linux_dialog.h"
 #include "platform/linux/linux_display_loss.h"
 #include "platform/linux/linux_hold.h"
 #include "platform/linux/linux_inhibitors.h"
 #include "platform/linux/linux_pass_gap.h"
 #include "platform/linux/linux_stop_signals.h"
 #include "platform/linux/linux_text.h"
-#include "platform/linux/linux_windows.h"
 #include "platform/window.h"
 
 namespace {
@@ -24,7 +24,7 @@ bool LocksSettled() { return LogindLockSettled() && LogoutLockSettled(); }
 
 }  // namespace
 
-void UiBeginBusy(WindowHandle window, const char16_t* reason) {
+void UiBeginBusy(const char16_t* reason) {
     if (g_busy) return;
     g_busy = true;
     BeginPassGapWatch();
@@ -32,13 +32,13 @@ void UiBeginBusy(WindowHandle window, const char16_t* reason) {
     HoldOffDisplayLoss(true);
     const std::string why = Utf8FromUtf16(reason);
     BeginLogindLock(why);
-    BeginLogoutLock(why, WidgetOf(window, WindowKind::Dialog));
+    BeginLogoutLock(why, RunningDialog());
     RunHeldPassUntil(LocksSettled, LOCK_WAIT_MS);
 }
 
 // The last of the write: once the locks are given back, a stop signal that came during it or a
 // display that went ends the program here, before anything else is shown.
-void UiEndBusy(WindowHandle) {
+void UiEndBusy() {
     if (!g_busy) return;
     g_busy = false;
     EndLogindLock();

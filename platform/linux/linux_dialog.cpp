@@ -1,5 +1,5 @@
-// The dialog functions of platform/window.h on GTK 3: the modal dialog and its loop, control
-// texts and states, the window icon.
+// The dialog of platform/window.h on GTK 3: the modal dialog and its loop, the events handed to
+// the logic through one gate, control texts and states by ID, the window icon.
 #include "platform/linux/linux_dialog.h"
 
 #include <map>
@@ -10,9 +10,8 @@
 #include "platform/linux/linux_embedded.h"
 #include "platform/linux/linux_hold.h"
 #include "platform/linux/linux_paint.h"
+#include "platform/linux/linux_progress.h"
 #include "platform/linux/linux_text.h"
-#include "platform/linux/linux_windows.h"
-#include "platform/window_constants.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -28,14 +27,10 @@ struct RunningState {
 
 RunningState g_running{};
 
-std::intptr_t Send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-    return MainDialogProc(g_running.widgets.dialog, message, wParam, lParam);
-}
-
 // "Beenden", Escape and the close box all become the cancel command, as the dialog manager
-// makes them on Windows. None of them acts while the update holds the window system.
+// makes them on Windows.
 void Cancel() {
-    if (!IsHeld()) Send(WM_COMMAND, IDCANCEL, 0);
+    if (LogicTakesEvents()) OnCommand(COMMAND_CANCEL);
 }
 
 // A button's command is handed to the dialog procedure from an idle callback of its own, not
@@ -54,11 +49,10 @@ void EndAfterWindowGone();
 gboolean SendPendingCommand(gpointer) {
     const int id = g_pendingCommand;
     g_pendingCommand = 0;
-    const WindowHandle control = ControlHandle(id);
-    GtkWidget* button = WidgetOf(control);
-    if (button != nullptr && gtk_widget_is_sensitive(button) && !g_running.ended && !IsHeld()) {
+    GtkWidget* button = ControlWidget(id);
+    if (button != nullptr && gtk_widget_is_sensitive(button) && LogicTakesEvents()) {
         ++g_running.commanding;
-        Send(WM_COMMAND, static_cast<std::uintptr_t>(id), control);
+        OnCommand(id);
         --g_running.commanding;
         EndAfterWindowGone();
     }
@@ -66,7 +60,7 @@ gboolean SendPendingCommand(gpointer) {
 }
 
 void OnClicked(GtkWidget*, gpointer id) {
-    if (IsHeld() || g_pendingCommand != 0) return;
+    if (!LogicTakesEvents() || g_pendingCommand != 0) return;
     g_pendingCommand = GPOINTER_TO_INT(id);
     g_idle_add_full(G_PRIORITY_DEFAULT, SendPendingCommand, nullptr, nullptr);
 }
@@ -77,18 +71,20 @@ void OnClicked(GtkWidget*, gpointer id) {
 // returns. Message boxes the logic asks for meanwhile have no owner left and are not shown.
 void EndAfterWindowGone() {
     if (!g_running.gone || g_running.ended || g_running.commanding > 0) return;
-    Send(WM_COMMAND, IDCANCEL, 0);
-    // The logic's UiEndDialog names the window that is gone; the loop ends all the same.
+    OnCommand(COMMAND_CANCEL);
+    // The logic's UiEndDialog finds no dialog to end; the loop ends all the same.
     g_running.ended = true;
-    g_running.result = IDCANCEL;
+    g_running.result = COMMAND_CANCEL;
     if (g_running.loop != nullptr) g_main_loop_quit(g_running.loop);
 }
 
 void OnDestroyed(GtkWidget*, gpointer) {
     if (g_running.ended) return;
     g_running.gone = true;
+    // Its controls go with it: the logic's calls after the write find none.
     g_running.widgets.window = nullptr;
     g_running.widgets.logoArea = nullptr;
+    g_running.widgets.controls.clear();
     EndAfterWindowGone();
 }
 
@@ -103,12 +99,12 @@ gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer) {
     return TRUE;
 }
 
-// SetTimer's WM_TIMER, from a main-loop source per timer. A tick that falls in a held pass is
-// skipped, as Windows delivers no WM_TIMER while the update takes no messages; the next comes.
+// A main-loop source per timer. A tick that falls in a held pass is skipped, as Windows delivers
+// no WM_TIMER while the update takes no messages; the next comes.
 std::map<std::uintptr_t, guint> g_timers;
 
 gboolean OnTimerTick(gpointer id) {
-    if (!IsHeld() && !g_running.ended) Send(WM_TIMER, GPOINTER_TO_SIZE(id), 0);
+    if (LogicTakesEvents()) OnTimer(GPOINTER_TO_SIZE(id));
     return G_SOURCE_CONTINUE;
 }
 
@@ -134,15 +130,15 @@ void ForgetLogoCopy() {
     g_logoCopy = nullptr;
 }
 
-// WM_PAINT for the logo's area. The logic draws in the dialog's coordinates (those of the
-// top-level window, which UiGetWindowRect and UiGetSystemMetrics also speak), so its context is
+// The logo's area is drawn by the logic. It draws in the dialog's coordinates (those of the
+// top-level window, which UiGetWindowRect and UiGetDialogFrame also speak), so its context is
 // moved to that origin; the drawing is kept to the area.
 gboolean OnDrawLogo(GtkWidget* area, cairo_t* cr, gpointer) {
     const int width = gtk_widget_get_allocated_width(area);
     const int height = gtk_widget_get_allocated_height(area);
     const bool copyFits = g_logoCopy != nullptr && cairo_image_surface_get_width(g_logoCopy) == width &&
                           cairo_image_surface_get_height(g_logoCopy) == height;
-    if (IsHeld()) {
+    if (!LogicTakesEvents()) {
         if (copyFits) {
             cairo_set_source_surface(cr, g_logoCopy, 0, 0);
             cairo_paint(cr);
@@ -159,7 +155,7 @@ gboolean OnDrawLogo(GtkWidget* area, cairo_t* cr, gpointer) {
     gtk_widget_translate_coordinates(area, g_running.widgets.window, 0, 0, &x, &y);
     cairo_translate(copy, -x, -y);
     SetDialogPaintTarget(copy);
-    Send(WM_PAINT, 0, 0);
+    OnPaint();
     SetDialogPaintTarget(nullptr);
     cairo_destroy(copy);
     cairo_set_source_surface(cr, g_logoCopy, 0, 0);
@@ -179,25 +175,19 @@ void ApplyTextColour(GtkWidget* widget, std::uint32_t colour) {
     g_object_unref(provider);
 }
 
-// WM_CTLCOLORSTATIC, asked once for each static control (the labels, the values and the
-// read-only hint box, in the template's order) before the dialog is first shown: the
-// logic's answer depends on the control alone, and applied before the first frame the red
-// lines never flash black. A text colour the logic sets is applied to the enabled control; a
-// disabled one keeps the desktop's grey, as Windows draws a disabled static control grey
-// whatever colour the dialog named. The brush it answers (the dialog's face colour) needs
-// nothing: GTK labels have no background of their own and show the dialog's.
+// The logic's text colour, asked once for each static control (the labels, the values and the
+// read-only hint box) before the dialog is first shown: the answer depends on the control
+// alone, and applied before the first frame the red lines never flash black. It is applied to
+// the enabled control; a disabled one keeps the desktop's grey, as Windows draws a disabled
+// static control grey whatever colour the dialog named. GTK labels have no background of their
+// own and show the dialog's, as the logic asks.
 void ApplyStaticColours() {
     static const int kStatic[] = {IDC_LABEL_FW1, IDC_LABEL_FW2, IDC_VALUE_FW1, IDC_VALUE_FW2, IDC_INFO_TEXT,
                                   ID_HINT_LABEL, IDC_LABEL_FW3, IDC_VALUE_FW3};
     for (const int id : kStatic) {
-        const WindowHandle control = ControlHandle(id);
-        GtkWidget* widget = WidgetOf(control);
-        if (widget == nullptr) continue;
-        const DrawContext dc = OpenPaintContext(nullptr);
-        const std::intptr_t brush = Send(WM_CTLCOLORSTATIC, static_cast<std::uintptr_t>(dc), control);
+        GtkWidget* widget = ControlWidget(id);
         std::uint32_t colour = 0;
-        if (brush != 0 && PaintContextTextColour(dc, &colour)) ApplyTextColour(widget, colour);
-        ClosePaintContext(dc);
+        if (widget != nullptr && ControlTextColour(id, &colour)) ApplyTextColour(widget, colour);
     }
 }
 
@@ -206,14 +196,12 @@ void Connect(const MainDialogWidgets& widgets) {
     g_signal_connect(widgets.window, "destroy", G_CALLBACK(OnDestroyed), nullptr);
     g_signal_connect(widgets.window, "key-press-event", G_CALLBACK(OnKeyPress), nullptr);
     g_signal_connect(widgets.logoArea, "draw", G_CALLBACK(OnDrawLogo), nullptr);
-    for (const int id : {IDCANCEL, IDC_UPDATE})
-        g_signal_connect(WidgetOf(ControlHandle(id)), "clicked", G_CALLBACK(OnClicked), GINT_TO_POINTER(id));
+    for (const int id : {COMMAND_CANCEL, IDC_UPDATE})
+        g_signal_connect(widgets.controls.at(id), "clicked", G_CALLBACK(OnClicked), GINT_TO_POINTER(id));
 }
 
 void SetWidgetText(GtkWidget* widget, const std::string& text) {
-    if (GTK_IS_WINDOW(widget)) {
-        gtk_window_set_title(GTK_WINDOW(widget), text.c_str());
-    } else if (GTK_IS_LABEL(widget)) {
+    if (GTK_IS_LABEL(widget)) {
         gtk_label_set_text(GTK_LABEL(widget), text.c_str());
     } else if (GTK_IS_BUTTON(widget)) {
         gtk_button_set_label(GTK_BUTTON(widget), text.c_str());
@@ -226,7 +214,6 @@ void SetWidgetText(GtkWidget* widget, const std::string& text) {
 
 // The text as GTK holds it, so that what the logic reads back is what the user sees.
 std::u16string WidgetText(GtkWidget* widget) {
-    if (GTK_IS_WINDOW(widget)) return Utf16FromUtf8(gtk_window_get_title(GTK_WINDOW(widget)));
     if (GTK_IS_LABEL(widget)) return Utf16FromUtf8(gtk_label_get_text(GTK_LABEL(widget)));
     if (GTK_IS_BUTTON(widget)) return Utf16FromUtf8(gtk_button_get_label(GTK_BUTTON(widget)));
     if (GTK_IS_FRAME(widget)) return Utf16FromUtf8(gtk_frame_get_label(GTK_FRAME(widget)));
@@ -247,23 +234,41 @@ std::u16string WidgetText(GtkWidget* widget) {
 
 GtkWidget* RunningDialog() { return g_running.widgets.window; }
 
+bool DialogGone() { return g_running.gone; }
+
+GtkWidget* ControlWidget(int controlId) {
+    const auto found = g_running.widgets.controls.find(controlId);
+    return found == g_running.widgets.controls.end() ? nullptr : found->second;
+}
+
+WindowHandle HandleOf(GtkWidget* window) { return reinterpret_cast<WindowHandle>(window); }
+
+GtkWidget* TopLevelOf(WindowHandle window) {
+    if (window == 0) return nullptr;
+    if (window == HandleOf(RunningDialog())) return RunningDialog();
+    if (window == HandleOf(LiveProgressWindow())) return LiveProgressWindow();
+    return nullptr;
+}
+
+bool LogicTakesEvents() { return !IsHeld() && g_running.widgets.window != nullptr && !g_running.ended; }
+
 // GTK was initialised by main() before the logic ran (it has to report a missing display,
 // which this function cannot); every widget class, the progress bar's among them, is there.
-void UiInitCommonControls() {}
+void UiPrepareWindowSystem() {}
 
-// DialogBoxParamW: create the dialog from the template, send WM_INITDIALOG, show it with the
-// focus on the first tab stop ("Beenden") and run its loop until UiEndDialog. A dialog ended
-// during WM_INITDIALOG is never shown.
+// Create the dialog from the template, let the logic initialise it, show it with the focus on
+// the first tab stop ("Beenden") and run its loop until UiEndDialog. A dialog ended while it
+// was initialised is never shown.
 std::intptr_t UiRunDialog(ModuleHandle, std::uint16_t templateId) {
     if (templateId != IDD_MAIN || g_running.widgets.window != nullptr) return -1;
     g_running = {BuildMainDialog(), nullptr, false, 0, false, 0};
     Connect(g_running.widgets);
     // Every control of the template is visible (WS_VISIBLE) before the logic hides any.
     gtk_widget_show_all(gtk_bin_get_child(GTK_BIN(g_running.widgets.window)));
-    const std::intptr_t focusFirst = Send(WM_INITDIALOG, 0, 0);
+    OnInitDialog(HandleOf(g_running.widgets.window));
     if (!g_running.ended) {
         ApplyStaticColours();
-        if (focusFirst != 0) gtk_widget_grab_focus(WidgetOf(ControlHandle(IDCANCEL)));
+        gtk_widget_grab_focus(ControlWidget(COMMAND_CANCEL));
         gtk_window_present(GTK_WINDOW(g_running.widgets.window));
         g_running.loop = g_main_loop_new(nullptr, FALSE);
         g_main_loop_run(g_running.loop);
@@ -281,73 +286,60 @@ std::intptr_t UiRunDialog(ModuleHandle, std::uint16_t templateId) {
 }
 
 // The loop ends once the current event has been handled.
-void UiEndDialog(WindowHandle dialog, std::intptr_t result) {
-    if (WidgetOf(dialog, WindowKind::Dialog) == nullptr || g_running.ended) return;
+void UiEndDialog(std::intptr_t result) {
+    if (g_running.widgets.window == nullptr || g_running.ended) return;
     g_running.ended = true;
     g_running.result = result;
     if (g_running.loop != nullptr) g_main_loop_quit(g_running.loop);
 }
 
-void UiSetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) {
-    if (WidgetOf(window, WindowKind::Dialog) == nullptr) return;
-    UiKillTimer(window, id);
+void UiSetTimer(std::uintptr_t id, std::uint32_t milliseconds) {
+    if (g_running.widgets.window == nullptr) return;
+    UiKillTimer(id);
     g_timers[id] = g_timeout_add(milliseconds, OnTimerTick, GSIZE_TO_POINTER(id));
 }
 
-void UiKillTimer(WindowHandle, std::uintptr_t id) {
+void UiKillTimer(std::uintptr_t id) {
     const auto timer = g_timers.find(id);
     if (timer == g_timers.end()) return;
     g_source_remove(timer->second);
     g_timers.erase(timer);
 }
 
-WindowHandle UiGetControl(WindowHandle dialog, int controlId) {
-    return WidgetOf(dialog, WindowKind::Dialog) == nullptr ? 0 : ControlHandle(controlId);
+void UiSetTitle(const char16_t* text) {
+    if (GtkWidget* window = RunningDialog()) gtk_window_set_title(GTK_WINDOW(window), Utf8FromUtf16(text).c_str());
 }
 
-void UiSetControlText(WindowHandle dialog, int controlId, const char16_t* text) {
-    UiSetWindowText(UiGetControl(dialog, controlId), text);
+void UiSetControlText(int controlId, const char16_t* text) {
+    if (GtkWidget* widget = ControlWidget(controlId)) SetWidgetText(widget, Utf8FromUtf16(text));
 }
 
-void UiSetWindowText(WindowHandle window, const char16_t* text) {
-    if (GtkWidget* widget = WidgetOf(window)) SetWidgetText(widget, Utf8FromUtf16(text));
-}
-
-void UiSendSetText(WindowHandle window, const char16_t* text) { UiSetWindowText(window, text); }
-
-int UiGetWindowTextLength(WindowHandle window) {
-    GtkWidget* widget = WidgetOf(window);
+int UiGetControlTextLength(int controlId) {
+    GtkWidget* widget = ControlWidget(controlId);
     return widget == nullptr ? 0 : static_cast<int>(WidgetText(widget).size());
 }
 
-int UiGetWindowText(WindowHandle window, char16_t* buffer, int capacity) {
-    GtkWidget* widget = WidgetOf(window);
+int UiGetControlText(int controlId, char16_t* buffer, int capacity) {
+    GtkWidget* widget = ControlWidget(controlId);
     const std::u16string text = widget == nullptr ? std::u16string() : WidgetText(widget);
     return CopyText(text.c_str(), buffer, capacity);
 }
 
-void UiEnableWindow(WindowHandle window, bool enable) {
-    if (GtkWidget* widget = WidgetOf(window)) gtk_widget_set_sensitive(widget, enable ? TRUE : FALSE);
+void UiEnableControl(int controlId, bool enable) {
+    if (GtkWidget* widget = ControlWidget(controlId)) gtk_widget_set_sensitive(widget, enable ? TRUE : FALSE);
 }
 
-// SW_SHOW shows a control; a top-level window is also raised and activated, which the desktop
-// may refuse (focus-stealing prevention, Wayland): gtk_window_present asks, it cannot insist.
-void UiShowWindow(WindowHandle window, int command) {
-    GtkWidget* widget = WidgetOf(window);
+void UiShowControl(int controlId, bool show) {
+    GtkWidget* widget = ControlWidget(controlId);
     if (widget == nullptr) return;
-    if (command == SW_HIDE) {
-        gtk_widget_hide(widget);
-    } else if (GTK_IS_WINDOW(widget)) {
-        gtk_window_present(GTK_WINDOW(widget));
-    } else {
-        gtk_widget_show(widget);
-    }
+    if (show) gtk_widget_show(widget);
+    else gtk_widget_hide(widget);
 }
 
-// LoadIconW(IDI_APP): the embedded icon file; gdk-pixbuf's ICO loader takes its largest image
-// and the desktop scales it. Without it the window keeps the desktop's default icon.
-void UiSetDialogIcon(WindowHandle dialog, ModuleHandle, std::uint16_t iconId) {
-    GtkWidget* window = WidgetOf(dialog, WindowKind::Dialog);
+// The embedded icon file; gdk-pixbuf's ICO loader takes its largest image and the desktop scales
+// it. Without it the window keeps the desktop's default icon.
+void UiSetDialogIcon(std::uint16_t iconId) {
+    GtkWidget* window = RunningDialog();
     if (window == nullptr || iconId != IDI_APP) return;
     GdkPixbuf* icon = DecodeEmbedded("ico", APP_ICO, APP_ICO_SIZE);
     if (icon == nullptr) return;

@@ -3,13 +3,15 @@
 // a grid, so that a larger font or a longer text makes the window grow instead of clipping.
 #include "platform/linux/linux_dialog_layout.h"
 
+#include <map>
 #include <string>
 
-#include "platform/linux/linux_windows.h"
-#include "platform/window_constants.h"
 #include "resources/resource_ids.h"
 
 namespace {
+
+// The controls of the dialog being built, by their IDs.
+std::map<int, GtkWidget*>* g_controls = nullptr;
 
 struct DialogUnits {
     int charWidth;  // pixels per 4 horizontal units
@@ -29,10 +31,10 @@ DialogUnits UnitsOf(GtkWidget* window) {
     return units;
 }
 
-// Each control is found by its id through the accessibility tree as well (tests, screen
-// readers' scripts), as GetDlgItem finds it on Windows.
+// The logic names each control by its ID, and so does the accessibility tree (tests, screen
+// readers' scripts); the first control made with an ID is the one it names.
 GtkWidget* Register(GtkWidget* widget, int controlId) {
-    AddWindow(widget, WindowKind::Control, controlId);
+    g_controls->emplace(controlId, widget);
     atk_object_set_accessible_id(gtk_widget_get_accessible(widget), std::to_string(controlId).c_str());
     return widget;
 }
@@ -106,18 +108,17 @@ GtkWidget* HintBox(const DialogUnits& units) {
 // resized, centred on the screen (DS_CENTER).
 MainDialogWidgets BuildMainDialog() {
     MainDialogWidgets built{};
+    g_controls = &built.controls;
     built.window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     GtkWindow* window = GTK_WINDOW(built.window);
     gtk_window_set_title(window, "SORVANTIK Firmware Updater");
     gtk_window_set_resizable(window, FALSE);
     gtk_window_set_type_hint(window, GDK_WINDOW_TYPE_HINT_DIALOG);
     gtk_window_set_position(window, GTK_WIN_POS_CENTER);
-    built.dialog = AddWindow(built.window, WindowKind::Dialog, 0);
     const DialogUnits units = UnitsOf(built.window);
 
-    // The controls are made in the template's order, so that GetDlgItem's first match and the
-    // handles follow it; they are placed by the boxes below.
-    GtkWidget* cancel = Button("Beenden", IDCANCEL, units);
+    // The controls are made in the template's order; they are placed by the boxes below.
+    GtkWidget* cancel = Button("Beenden", COMMAND_CANCEL, units);
     GtkWidget* update = Button("Update", IDC_UPDATE, units);
     gtk_widget_set_sensitive(update, FALSE);
     GtkWidget* group = VersionGroup(units);
@@ -157,5 +158,6 @@ MainDialogWidgets BuildMainDialog() {
     // "Beenden" is the default push button: Enter presses it.
     gtk_widget_set_can_default(cancel, TRUE);
     gtk_window_set_default(window, cancel);
+    g_controls = nullptr;
     return built;
 }

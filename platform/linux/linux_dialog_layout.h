@@ -3,6 +3,8 @@
 
 #include <gtk/gtk.h>
 
+#include <map>
+
 #include "platform/window.h"
 
 // The "Hinweisfenster:" label has no id of its own: IDC_STATIC in the template, which
@@ -10,11 +12,11 @@
 constexpr int ID_HINT_LABEL = -1;
 
 struct MainDialogWidgets {
-    WindowHandle dialog;
     GtkWidget* window;
     GtkWidget* logoArea;  // the empty space right of the version group, where the logo goes
+    std::map<int, GtkWidget*> controls;  // by their IDs
 };
 
 // Creates the window and its eleven controls, with the template's ids, texts and states, each
-// registered in the handle table and named by its id for accessibility. Nothing is shown yet.
+// named by its id for accessibility. Nothing is shown yet.
 MainDialogWidgets BuildMainDialog();

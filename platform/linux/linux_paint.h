@@ -1,5 +1,4 @@
-// Device contexts and bitmaps for the logic's GDI-shaped drawing calls, on cairo and
-// gdk-pixbuf. Both are slot numbers in tables of their own, checked before every use.
+// The logo on cairo and gdk-pixbuf, drawn into the target the dialog's drawing handler sets.
 #pragma once
 
 #include <cairo.h>
@@ -9,17 +8,13 @@
 
 #include "platform/window.h"
 
-// A context that draws onto `target` (borrowed, may be null: then it only records colours), in
-// the coordinates the target already has. Released with ClosePaintContext.
-DrawContext OpenPaintContext(cairo_t* target);
-void ClosePaintContext(DrawContext dc);
-// The text colour the logic set on the context (0x00BBGGRR), false when it set none.
-bool PaintContextTextColour(DrawContext dc, std::uint32_t* colour);
-// What UiBeginPaint hands out while the dialog's drawing area is being drawn: set around the
-// WM_PAINT the drawing handler sends, null otherwise.
+// What UiDrawLogo draws onto while the dialog's logo area is being drawn (borrowed, in the
+// dialog's coordinates); null otherwise, and then UiDrawLogo draws nothing.
 void SetDialogPaintTarget(cairo_t* target);
 // Image bytes carried in the program (linux_embedded.h), decoded by gdk-pixbuf's loader for
 // `type` ("bmp", "ico"): a reference of the caller's own, null when they do not decode.
 GdkPixbuf* DecodeEmbedded(const char* type, const std::uint8_t* bytes, std::uint32_t size);
-// Contexts and bitmaps still held, for the checks that painting frees what it took.
-int LivePaintObjects();
+// The logo as UiDrawLogo draws it, onto `target`: the embedded bitmap with `keyColour` left out,
+// stretched into the rectangle `place` gives for its size. False when there is nothing to draw.
+bool DrawKeyedLogo(cairo_t* target, std::uint32_t keyColour,
+                   LogoPlacement (*place)(std::int32_t width, std::int32_t height));

@@ -1,17 +1,19 @@
-// Window rectangles, the frame metrics, Z order and the foreground window on GTK 3 (X11; on
+// Window rectangles, the dialog's frame, Z order and the foreground window on GTK 3 (X11; on
 // Wayland a program learns no screen positions and may not raise itself: the rectangles are
 // then relative to the window, and raising is a request the compositor may ignore).
 #include <gtk/gtk.h>
 
-#include "platform/linux/linux_dialog.h"
-#include "platform/linux/linux_windows.h"
-#include "platform/window.h"
-#include "platform/window_constants.h"
+#include <initializer_list>
 
-// GetWindowRect: a top-level window with its frame, a control by its allocation, both in screen
-// coordinates. False for a window that is not on the screen yet.
-bool UiGetWindowRect(WindowHandle window, WindowRect* rect) {
-    GtkWidget* widget = WidgetOf(window);
+#include "platform/linux/linux_dialog.h"
+#include "platform/linux/linux_progress.h"
+#include "platform/window.h"
+
+namespace {
+
+// A top-level window with its frame, a control by its allocation, both in screen coordinates.
+// False for a window that is not on the screen yet.
+bool ScreenRectOf(GtkWidget* widget, WindowRect* rect) {
     GtkWidget* toplevel = widget != nullptr ? gtk_widget_get_toplevel(widget) : nullptr;
     GdkWindow* surface = toplevel != nullptr ? gtk_widget_get_window(toplevel) : nullptr;
     if (surface == nullptr || !gtk_widget_get_realized(widget)) return false;
@@ -32,44 +34,57 @@ bool UiGetWindowRect(WindowHandle window, WindowRect* rect) {
     return true;
 }
 
+}  // namespace
+
+bool UiGetWindowRect(WindowHandle window, WindowRect* rect) {
+    GtkWidget* widget = TopLevelOf(window);
+    return widget != nullptr && ScreenRectOf(widget, rect);
+}
+
+bool UiGetControlRect(int controlId, WindowRect* rect) {
+    GtkWidget* widget = ControlWidget(controlId);
+    return widget != nullptr && ScreenRectOf(widget, rect);
+}
+
 // The logic uses the frame width and the caption height to go from the dialog's screen
 // rectangle to the place its drawing starts. On Windows those are system-wide sizes; here they
 // are what the window manager actually put around the dialog: the distance from the frame's
 // corner to the window's own corner (0 and 0 without a window manager or with client-side
 // decorations).
-int UiGetSystemMetrics(int index) {
+void UiGetDialogFrame(std::int32_t* frameWidth, std::int32_t* captionHeight) {
+    *frameWidth = 0;
+    *captionHeight = 0;
     GtkWidget* dialog = RunningDialog();
     GdkWindow* surface = dialog != nullptr ? gtk_widget_get_window(dialog) : nullptr;
-    if (surface == nullptr || (index != SM_CXDLGFRAME && index != SM_CYCAPTION)) return 0;
+    if (surface == nullptr) return;
     GdkRectangle frame;
     int originX = 0;
     int originY = 0;
     gdk_window_get_frame_extents(surface, &frame);
     gdk_window_get_origin(surface, &originX, &originY);
-    return index == SM_CXDLGFRAME ? originX - frame.x : originY - frame.y;
+    *frameWidth = originX - frame.x;
+    *captionHeight = originY - frame.y;
 }
 
-// SetWindowPos(HWND_TOP, SWP_NOSIZE | SWP_NOMOVE): raised without being activated or moved.
+// Raised without being activated or moved.
 void UiBringToTop(WindowHandle window) {
-    GtkWidget* widget = WidgetOf(window);
-    GdkWindow* surface = widget != nullptr && GTK_IS_WINDOW(widget) ? gtk_widget_get_window(widget) : nullptr;
+    GtkWidget* widget = TopLevelOf(window);
+    GdkWindow* surface = widget != nullptr ? gtk_widget_get_window(widget) : nullptr;
     if (surface == nullptr) return;
     gdk_window_raise(surface);
     gdk_display_flush(gdk_window_get_display(surface));
 }
 
-namespace {
-
-void NoteActive(WindowHandle window, GtkWidget* widget, void* data) {
-    if (gtk_window_is_active(GTK_WINDOW(widget))) *static_cast<WindowHandle*>(data) = window;
+// Raised and activated, which the desktop may refuse (focus-stealing prevention, Wayland):
+// gtk_window_present asks, it cannot insist.
+void UiShowWindow(WindowHandle window) {
+    if (GtkWidget* widget = TopLevelOf(window)) gtk_window_present(GTK_WINDOW(widget));
 }
 
-}  // namespace
-
-// GetForegroundWindow: the program's window that has the desktop's focus, 0 when another
-// program's has it (the logic only compares the answer with its own windows).
-WindowHandle UiGetForegroundWindow() {
-    WindowHandle active = 0;
-    ForEachTopLevel(NoteActive, &active);
-    return active;
+// The program's window that has the desktop's focus, 0 when another program's has it (the logic
+// only compares the answer with its own windows).
+WindowHandle UiForegroundWindow() {
+    for (GtkWidget* window : {RunningDialog(), LiveProgressWindow()})
+        if (window != nullptr && gtk_window_is_active(GTK_WINDOW(window))) return HandleOf(window);
+    return 0;
 }

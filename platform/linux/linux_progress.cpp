@@ -5,12 +5,21 @@
 
 #include <gtk/gtk.h>
 
+#include "platform/linux/linux_progress.h"
+
+#include "platform/linux/linux_dialog.h"
 #include "platform/linux/linux_hold.h"
 #include "platform/linux/linux_text.h"
-#include "platform/linux/linux_windows.h"
 #include "platform/window.h"
 
 namespace {
+
+// The one progress window, null when there is none: the update makes one at a time.
+GtkWidget* g_progress = nullptr;
+
+void Forget(GtkWidget* window, gpointer) {
+    if (window == g_progress) g_progress = nullptr;
+}
 
 // What the desktop adds around the owner's content (title bar, borders), so that the progress
 // window's outer size comes out as asked; 0 where there is no frame (no window manager, or
@@ -54,12 +63,15 @@ GtkWidget* FillingBar(int clientHeight) {
 
 }  // namespace
 
-// CreateWindowExW(msctls_progress32, WS_VISIBLE | PBS_SMOOTH): titled with the text, owned by
-// the dialog (transient for it: kept above it, no taskbar entry, no close box), placed at x, y
-// (the window manager places the frame's corner there) with the outer size asked for.
+GtkWidget* LiveProgressWindow() { return g_progress; }
+
+// Titled with the text, owned by the dialog (transient for it: kept above it, no taskbar entry,
+// no close box), placed at x, y (the window manager places the frame's corner there) with the
+// outer size asked for.
 WindowHandle UiCreateProgressWindow(const char16_t* text, std::int32_t x, std::int32_t y, std::int32_t width,
-                                    std::int32_t height, WindowHandle owner, ModuleHandle) {
-    GtkWidget* ownerWidget = WidgetOf(owner);
+                                    std::int32_t height) {
+    if (g_progress != nullptr) return 0;
+    GtkWidget* ownerWidget = RunningDialog();
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window), Utf8FromUtf16(text).c_str());
     if (ownerWidget != nullptr && GTK_IS_WINDOW(ownerWidget)) gtk_window_set_transient_for(GTK_WINDOW(window), GTK_WINDOW(ownerWidget));
@@ -74,22 +86,24 @@ WindowHandle UiCreateProgressWindow(const char16_t* text, std::int32_t x, std::i
     gtk_widget_set_size_request(window, std::max(1, width - decorationWidth), std::max(1, height - decorationHeight));
     gtk_window_move(GTK_WINDOW(window), x, y);
     gtk_container_add(GTK_CONTAINER(window), FillingBar(std::max(1, height - decorationHeight)));
-    const WindowHandle handle = AddWindow(window, WindowKind::Progress, 0);
+    g_progress = window;
+    g_signal_connect(window, "destroy", G_CALLBACK(Forget), nullptr);
     gtk_widget_show_all(window);
-    return handle;
+    return HandleOf(window);
 }
 
-// PBM_SETPOS in the default range 0 to 100, then UpdateWindow. The new fraction makes GTK ask
+// The new fraction makes GTK ask
 // its frame clock for a layout and a paint; the held pass then waits, with the window system
 // held, until the clock has painted the frame, and the flush hands it to the X server. The clock
 // paints at most once per screen refresh (16.7 ms at 60 Hz) and the blocks come every 20 ms, so
 // the frame is due when the position changes and the wait is short; 50 ms bound it when the
 // desktop keeps the window from painting (not mapped yet, a compositor that is behind).
-// UpdateWindow's bypass of the loop has no counterpart in GTK 3 that lays widgets out first.
+// Windows' UpdateWindow, which paints without the loop, has no counterpart in GTK 3 that lays
+// widgets out first.
 void UiSetProgressPosition(WindowHandle progress, std::uint32_t position) {
     constexpr int PAINT_WAIT_MS = 50;
-    GtkWidget* window = WidgetOf(progress, WindowKind::Progress);
-    if (window == nullptr) return;
+    GtkWidget* window = TopLevelOf(progress);
+    if (window == nullptr || window != g_progress) return;
     GtkWidget* bar = gtk_bin_get_child(GTK_BIN(window));
     GdkFrameClock* clock = gtk_widget_get_frame_clock(window);
     g_painted = false;
@@ -101,12 +115,10 @@ void UiSetProgressPosition(WindowHandle progress, std::uint32_t position) {
     gdk_display_flush(gtk_widget_get_display(window));
 }
 
-// DestroyWindow, which the logic calls on the progress window alone (the dialog ends through
-// UiEndDialog). Its end is the end of the transfer: one last held pass drops the input that
-// came since the previous one.
-void UiDestroyWindow(WindowHandle window) {
-    if (GtkWidget* progress = WidgetOf(window, WindowKind::Progress)) {
-        gtk_widget_destroy(progress);
-        EndHold();
-    }
+// Its end is the end of the transfer: one last held pass drops the input that came since the
+// previous one.
+void UiCloseProgressWindow(WindowHandle progress) {
+    if (g_progress == nullptr || TopLevelOf(progress) != g_progress) return;
+    gtk_widget_destroy(g_progress);
+    EndHold();
 }

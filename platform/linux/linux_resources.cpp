@@ -7,11 +7,11 @@
 #include "resources/firmware_image.h"
 #include "resources/resource_ids.h"
 
-int UiLoadString(ModuleHandle, std::uint32_t id, char16_t* buffer, int capacity) {
+int UiLoadString(std::uint32_t id, char16_t* buffer, int capacity) {
     return CopyCatalogueText(id, buffer, capacity);
 }
 
-bool UiLoadRawResource(ModuleHandle, std::uint16_t resourceId, const std::uint8_t** bytes, std::uint32_t* size) {
+bool UiLoadRawResource(std::uint16_t resourceId, const std::uint8_t** bytes, std::uint32_t* size) {
     if (resourceId != IDR_FIRMWARE) return false;
     *bytes = FIRMWARE_IMAGE;
     *size = FIRMWARE_IMAGE_SIZE;

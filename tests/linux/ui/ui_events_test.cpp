@@ -1,5 +1,5 @@
-// What reaches the logic, and when: udev events as device-change records, delivered by the
-// main loop and inside a message box, never while an update holds the window system; input
+// What reaches the logic, and when: udev events as arrivals and removals of a node, delivered by
+// the main loop and inside a message box, never while an update holds the window system; input
 // during the update dropped, and a command queued just before it; each progress position on the
 // screen when the call returns.
 #include <gtest/gtest.h>
@@ -8,26 +8,24 @@
 
 #include <cstring>
 
+#include "platform/linux/linux_dialog.h"
 #include "platform/linux/linux_hold.h"
 #include "platform/linux/linux_notify.h"
-#include "platform/linux/linux_windows.h"
+#include "platform/linux/linux_progress.h"
 #include "platform/window.h"
-#include "platform/window_constants.h"
 #include "resources/resource_ids.h"
 #include "tests/linux/ui/ui_recorder.h"
 
 namespace {
 
 bool HasDeviceChange() {
-    for (const DeliveredMessage& message : Delivered())
-        if (message.message == WM_DEVICECHANGE) return true;
+    for (const DeliveredEvent& event : Delivered())
+        if (event.kind == DeliveredEvent::Arrival || event.kind == DeliveredEvent::Removal) return true;
     return false;
 }
 
-// A window for the backend to deliver to, as the dialog would be.
 struct TestWindow {
     GtkWidget* widget = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    WindowHandle handle = AddWindow(widget, WindowKind::Dialog, 0);
     ~TestWindow() { gtk_widget_destroy(widget); }
 };
 
@@ -66,34 +64,24 @@ protected:
 
 }  // namespace
 
-TEST(DeviceChangeRecords, ArrivalAndRemovalOfANodeBecomeInterfaceRecords) {
-    DeviceChange change;
-    ASSERT_TRUE(DeviceChangeFor("add", "/dev/hidraw3", &change));
-    EXPECT_EQ(change.eventCode, DBT_DEVICEARRIVAL);
-    const DeviceBroadcastInterface* record = change.Record();
-    EXPECT_EQ(record->dbcc_devicetype, DBT_DEVTYP_DEVICEINTERFACE);
-    // As long as the name, zero included: the logic reads the name within that size only.
-    EXPECT_EQ(record->dbcc_size, offsetof(DeviceBroadcastInterface, dbcc_name) + 13 * sizeof(char16_t));
-    EXPECT_EQ(std::u16string(record->dbcc_name), u"/dev/hidraw3");
-    ASSERT_TRUE(DeviceChangeFor("remove", "/dev/hidraw3", &change));
-    EXPECT_EQ(change.eventCode, DBT_DEVICEREMOVECOMPLETE);
-    EXPECT_EQ(std::u16string(change.Record()->dbcc_name), u"/dev/hidraw3");
-}
-
-TEST(DeviceChangeRecords, OtherActionsAndNodelessEventsAreNotPassedOn) {
-    DeviceChange change;
-    EXPECT_FALSE(DeviceChangeFor("change", "/dev/hidraw3", &change));
-    EXPECT_FALSE(DeviceChangeFor("bind", "/dev/hidraw3", &change));
-    EXPECT_FALSE(DeviceChangeFor("add", nullptr, &change));
-    EXPECT_FALSE(DeviceChangeFor("add", "", &change));
-    EXPECT_FALSE(DeviceChangeFor(nullptr, "/dev/hidraw3", &change));
+TEST(InterfaceEvents, AddAndRemoveOfANodeAreTheOnlyOnesPassedOn) {
+    InterfaceEvent event;
+    ASSERT_TRUE(InterfaceEventFor("add", "/dev/hidraw3", &event));
+    EXPECT_TRUE(event.arrival);
+    EXPECT_EQ(event.path, u"/dev/hidraw3");
+    ASSERT_TRUE(InterfaceEventFor("remove", "/dev/hidraw3", &event));
+    EXPECT_FALSE(event.arrival);
+    EXPECT_FALSE(InterfaceEventFor("change", "/dev/hidraw3", &event));
+    EXPECT_FALSE(InterfaceEventFor("bind", "/dev/hidraw3", &event));
+    EXPECT_FALSE(InterfaceEventFor("add", nullptr, &event));
+    EXPECT_FALSE(InterfaceEventFor("add", "", &event));
+    EXPECT_FALSE(InterfaceEventFor(nullptr, "/dev/hidraw3", &event));
 }
 
 TEST_F(HidrawEvents, AreDeliveredByTheMainLoopButWaitWhileTheUpdateHoldsIt) {
-    TestWindow window;
-    const NotifyHandle registration = UiRegisterHidNotifications(window.handle);
-    ASSERT_NE(registration, 0);
-    EXPECT_EQ(UiRegisterHidNotifications(window.handle), 0) << "one registration";
+    const NotifyHandle watch = UiWatchHidInterfaces();
+    ASSERT_NE(watch, 0);
+    EXPECT_EQ(UiWatchHidInterfaces(), 0) << "one watch";
 
     const std::string syspath = AddHidraw("hidraw7");
     LetTheEventArrive();
@@ -101,19 +89,19 @@ TEST_F(HidrawEvents, AreDeliveredByTheMainLoopButWaitWhileTheUpdateHoldsIt) {
     EXPECT_TRUE(Delivered().empty()) << "nothing reaches the logic during the transfer";
     ASSERT_TRUE(RunLoopUntil(HasDeviceChange, 2000)) << "the arrival comes once the update has returned";
     ASSERT_EQ(Delivered().size(), 1u);
-    EXPECT_EQ(Delivered()[0].wParam, DBT_DEVICEARRIVAL);
-    EXPECT_EQ(Delivered()[0].name, u"/dev/hidraw7");
+    EXPECT_EQ(Delivered()[0].kind, DeliveredEvent::Arrival);
+    EXPECT_EQ(Delivered()[0].path, u"/dev/hidraw7");
 
     ClearDelivered();
     umockdev_testbed_uevent(bed_, syspath.c_str(), "remove");
     ASSERT_TRUE(RunLoopUntil(HasDeviceChange, 2000));
-    EXPECT_EQ(Delivered()[0].wParam, DBT_DEVICEREMOVECOMPLETE);
-    EXPECT_EQ(Delivered()[0].name, u"/dev/hidraw7");
+    EXPECT_EQ(Delivered()[0].kind, DeliveredEvent::Removal);
+    EXPECT_EQ(Delivered()[0].path, u"/dev/hidraw7");
 
-    UiUnregisterNotifications(registration);
+    UiStopWatching(watch);
     ClearDelivered();
     umockdev_testbed_uevent(bed_, syspath.c_str(), "add");
-    EXPECT_FALSE(RunLoopUntil(HasDeviceChange, 300)) << "nothing after the registration is cancelled";
+    EXPECT_FALSE(RunLoopUntil(HasDeviceChange, 300)) << "nothing after the watch is stopped";
 }
 
 namespace {
@@ -144,28 +132,27 @@ gboolean AnswerOnceTheEventCame(gpointer) {
 
 }  // namespace
 
-TEST_F(HidrawEvents, AreDeliveredInsideAMessageBoxWhoseAnswersMapToWindowsValues) {
-    TestWindow window;
-    const NotifyHandle registration = UiRegisterHidNotifications(window.handle);
-    ASSERT_NE(registration, 0);
+TEST_F(HidrawEvents, AreDeliveredInsideAMessageBoxWhoseAnswersAreTaken) {
+    const NotifyHandle watch = UiWatchHidInterfaces();
+    ASSERT_NE(watch, 0);
     AddHidraw("hidraw8");
     LetTheEventArrive();
 
     g_answer = GTK_RESPONSE_YES;
     g_eventSeenWhileOpen = false;
     g_timeout_add(10, AnswerOnceTheEventCame, nullptr);
-    EXPECT_EQ(UiMessageBox(window.handle, u"Frage?", u"Titel", MB_YESNO | MB_ICONWARNING), IDYES);
+    EXPECT_TRUE(UiAskYesNo(u"Frage?", u"Titel"));
     EXPECT_TRUE(g_eventSeenWhileOpen) << "the box's loop delivers device events, as MessageBoxW's does";
 
     g_answer = GTK_RESPONSE_NO;
     g_timeout_add(10, AnswerOnceTheEventCame, nullptr);
-    EXPECT_EQ(UiMessageBox(window.handle, u"Frage?", u"Titel", MB_YESNO | MB_ICONWARNING), IDNO);
+    EXPECT_FALSE(UiAskYesNo(u"Frage?", u"Titel"));
     g_answer = GTK_RESPONSE_DELETE_EVENT;
     g_timeout_add(10, AnswerOnceTheEventCame, nullptr);
-    EXPECT_EQ(UiMessageBox(window.handle, u"Frage?", u"Titel", MB_YESNO | MB_ICONWARNING), IDNO) << "closed unanswered";
+    EXPECT_FALSE(UiAskYesNo(u"Frage?", u"Titel")) << "closed unanswered";
     g_timeout_add(10, AnswerOnceTheEventCame, nullptr);
-    EXPECT_EQ(UiMessageBox(window.handle, u"Fehler", u"Update fehlgeschlagen!", MB_ICONERROR), IDOK);
-    UiUnregisterNotifications(registration);
+    UiShowError(u"Fehler", u"Update fehlgeschlagen!");
+    UiStopWatching(watch);
 }
 
 namespace {
@@ -236,15 +223,14 @@ void CountComplaint(const gchar*, GLogLevelFlags level, const gchar*, gpointer) 
 
 TEST(HeldWindowSystem, EachProgressPositionIsOnTheScreenWhenTheCallReturns) {
     if (!HaveDisplay()) GTEST_SKIP() << "no display";
-    const WindowHandle progress = UiCreateProgressWindow(u"Firmware wird geschrieben, bitte warten...", 30, 40, 400, 50, 0, 0);
-    g_progress = WidgetOf(progress, WindowKind::Progress);
+    const WindowHandle progress = UiCreateProgressWindow(u"Firmware wird geschrieben, bitte warten...", 30, 40, 400, 50);
+    g_progress = TopLevelOf(progress);
     ASSERT_NE(g_progress, nullptr);
+    EXPECT_EQ(g_progress, LiveProgressWindow());
     ASSERT_TRUE(RunLoopUntil(ProgressMapped, 2000));
     UiSetProgressPosition(progress, 0);
 
-    char16_t title[64];
-    UiGetWindowText(progress, title, 64);
-    EXPECT_EQ(std::u16string(title), u"Firmware wird geschrieben, bitte warten...");
+    EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(g_progress)), "Firmware wird geschrieben, bitte warten...");
     WindowRect rect{};
     ASSERT_TRUE(UiGetWindowRect(progress, &rect));
     EXPECT_EQ(rect.right - rect.left, 400) << "the outer size asked for (no window manager here)";
@@ -258,8 +244,8 @@ TEST(HeldWindowSystem, EachProgressPositionIsOnTheScreenWhenTheCallReturns) {
     UiSetProgressPosition(progress, 100);
     EXPECT_EQ(BarPixel(g_progress, 0.75), filled) << "100 % shows at once";
 
-    UiDestroyWindow(progress);
-    EXPECT_EQ(WidgetOf(progress), nullptr) << "the handle names nothing once the window is gone";
+    UiCloseProgressWindow(progress);
+    EXPECT_EQ(TopLevelOf(progress), nullptr) << "the handle names nothing once the window is gone";
     g_complaints = 0;
     const GLogFunc previous = g_log_set_default_handler(CountComplaint, nullptr);
     UiSetProgressPosition(progress, 10);
@@ -274,26 +260,21 @@ bool g_droppedInHold = false;
 bool g_sentOutsideHold = false;
 
 bool UpdateCommandCame() {
-    for (const DeliveredMessage& message : Delivered())
-        if (message.message == WM_COMMAND && message.wParam == IDC_UPDATE) return true;
+    for (const DeliveredEvent& event : Delivered())
+        if (event.kind == DeliveredEvent::Command && event.id == IDC_UPDATE) return true;
     return false;
-}
-
-void EndIfDialog(WindowHandle handle, GtkWidget*, void*) {
-    if (WidgetOf(handle, WindowKind::Dialog) != nullptr) UiEndDialog(handle, IDCANCEL);
 }
 
 // Inside the dialog's loop: a click whose command is still queued when an update's held pass
 // runs, then one when nothing is held.
 gboolean ClickAroundAHold(gpointer) {
-    const WindowHandle update = ControlHandle(IDC_UPDATE);
-    UiEnableWindow(update, true);
-    gtk_button_clicked(GTK_BUTTON(WidgetOf(update)));
+    UiEnableControl(IDC_UPDATE, true);
+    gtk_button_clicked(GTK_BUTTON(ControlWidget(IDC_UPDATE)));
     RunHeldPass();
     g_droppedInHold = !RunLoopUntil(UpdateCommandCame, 300);
-    gtk_button_clicked(GTK_BUTTON(WidgetOf(update)));
+    gtk_button_clicked(GTK_BUTTON(ControlWidget(IDC_UPDATE)));
     g_sentOutsideHold = RunLoopUntil(UpdateCommandCame, 2000);
-    ForEachTopLevel(EndIfDialog, nullptr);
+    UiEndDialog(COMMAND_CANCEL);
     return G_SOURCE_REMOVE;
 }
 
@@ -303,7 +284,7 @@ TEST(HeldWindowSystem, ACommandQueuedBeforeTheUpdateIsDroppedNotRunInsideIt) {
     if (!HaveDisplay()) GTEST_SKIP() << "no display";
     ClearDelivered();
     g_timeout_add(50, ClickAroundAHold, nullptr);
-    EXPECT_EQ(UiRunDialog(0, IDD_MAIN), IDCANCEL);
+    EXPECT_EQ(UiRunDialog(0, IDD_MAIN), COMMAND_CANCEL);
     EXPECT_TRUE(g_droppedInHold) << "the command whose turn came in a held pass ran, after it or inside it";
     EXPECT_TRUE(g_sentOutsideHold) << "a click outside the update is acted on";
 }

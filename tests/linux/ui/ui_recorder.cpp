@@ -1,24 +1,30 @@
 #include "tests/linux/ui/ui_recorder.h"
 
 #include "platform/window.h"
-#include "platform/window_constants.h"
 
 namespace {
 
-std::vector<DeliveredMessage> g_delivered;
+std::vector<DeliveredEvent> g_delivered;
 
 }  // namespace
 
-std::vector<DeliveredMessage>& Delivered() { return g_delivered; }
+std::vector<DeliveredEvent>& Delivered() { return g_delivered; }
 void ClearDelivered() { g_delivered.clear(); }
 
-std::intptr_t MainDialogProc(WindowHandle, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-    DeliveredMessage delivered{message, wParam, {}};
-    if (message == WM_DEVICECHANGE && lParam != 0)
-        delivered.name = reinterpret_cast<const DeviceBroadcastInterface*>(lParam)->dbcc_name;
-    g_delivered.push_back(delivered);
-    return 0;
+int RunProgram(ModuleHandle) { return 0; }
+void OnInitDialog(WindowHandle) {}
+bool OnCommand(int id) {
+    g_delivered.push_back({DeliveredEvent::Command, {}, id});
+    return true;
 }
+void OnPaint() { g_delivered.push_back({DeliveredEvent::Paint, {}, 0}); }
+bool ControlTextColour(int, std::uint32_t*) { return false; }
+bool OnTimer(std::uintptr_t id) {
+    g_delivered.push_back({DeliveredEvent::Timer, {}, static_cast<int>(id)});
+    return true;
+}
+void OnInterfaceArrival(const char16_t* path) { g_delivered.push_back({DeliveredEvent::Arrival, path, 0}); }
+void OnInterfaceRemoval(const char16_t* path) { g_delivered.push_back({DeliveredEvent::Removal, path, 0}); }
 
 bool RunLoopUntil(bool (*done)(), int milliseconds) {
     const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(milliseconds) * 1000;

@@ -1,5 +1,5 @@
 // What the window half hands to the logic, recorded: the tests link the backend alone and stand
-// in for the dialog procedure.
+// in for the logic's entries.
 #pragma once
 
 #include <cstdint>
@@ -8,14 +8,14 @@
 
 #include <gtk/gtk.h>
 
-struct DeliveredMessage {
-    std::uint32_t message;
-    std::uintptr_t wParam;
-    std::u16string name;  // dbcc_name of a device-change record
+struct DeliveredEvent {
+    enum Kind { Arrival, Removal, Command, Timer, Paint } kind;
+    std::u16string path;  // of an arrival or a removal
+    int id;               // of a command or a timer
 };
 
-// Everything MainDialogProc received since the last Clear.
-std::vector<DeliveredMessage>& Delivered();
+// Everything the logic was handed since the last Clear.
+std::vector<DeliveredEvent>& Delivered();
 void ClearDelivered();
 // Runs the main loop (not held) until `done` or the time is up; true when `done` came.
 bool RunLoopUntil(bool (*done)(), int milliseconds);
