@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/console.h"
-#include "platform/linux/linux_hid_path.h"
+#include "platform/linux/linux_hidraw_path.h"
 
 std::string BoxLocation(const std::u16string& path) {
     std::string node;

@@ -9,7 +9,7 @@
 #include "platform/linux/linux_dialog_layout.h"
 #include "platform/linux/linux_embedded.h"
 #include "platform/linux/linux_hold.h"
-#include "platform/linux/linux_paint.h"
+#include "platform/linux/linux_cairo_logo.h"
 #include "platform/linux/linux_progress.h"
 #include "platform/linux/linux_text.h"
 #include "resources/resource_ids.h"

@@ -10,7 +10,7 @@
 
 #include "platform/linux/linux_dialog.h"
 #include "platform/linux/linux_hold.h"
-#include "platform/linux/linux_notify.h"
+#include "platform/linux/linux_udev_monitor.h"
 #include "platform/linux/linux_progress.h"
 #include "platform/window.h"
 #include "resources/resource_ids.h"

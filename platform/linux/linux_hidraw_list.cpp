@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/linux_hid_path.h"
+#include "platform/linux/linux_hidraw_path.h"
 
 namespace {
 

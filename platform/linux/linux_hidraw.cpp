@@ -13,9 +13,9 @@
 #include <climits>
 #include <string>
 
-#include "platform/linux/linux_hid_denied.h"
-#include "platform/linux/linux_hid_descriptor.h"
-#include "platform/linux/linux_hid_path.h"
+#include "platform/linux/linux_hidraw_denied.h"
+#include "platform/linux/linux_hidraw_descriptor.h"
+#include "platform/linux/linux_hidraw_path.h"
 #include "platform/system.h"
 
 namespace {
@@ -108,7 +108,7 @@ bool HidGetIds(DeviceHandle device, std::uint16_t* vendorId, std::uint16_t* prod
 }
 
 // Windows hands out the lengths its HID parser found in the report descriptor; hidraw hands out
-// the descriptor, and linux_hid_descriptor.cpp does the parsing. One that cannot be parsed gives
+// the descriptor, and linux_hidraw_descriptor.cpp does the parsing. One that cannot be parsed gives
 // no capabilities, with EINVAL as the kernel's own parser reports such a descriptor.
 bool HidGetReportLengths(DeviceHandle device, std::uint16_t* inputLength, std::uint16_t* outputLength) {
     const int fd = DescriptorOf(device);

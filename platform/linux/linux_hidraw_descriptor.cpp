@@ -3,7 +3,7 @@
 // long item (prefix 0xFE) carries its own data size and is defined for nothing the lengths depend
 // on, so it is skipped. The global items Report Size, Report Count and Report ID, kept on a stack
 // by Push and Pop, say how many bits each Input and Output main item adds to which report.
-#include "platform/linux/linux_hid_descriptor.h"
+#include "platform/linux/linux_hidraw_descriptor.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The logo of platform/window.h on cairo and gdk-pixbuf.
-#include "platform/linux/linux_paint.h"
+#include "platform/linux/linux_cairo_logo.h"
 
 #include <gdk/gdk.h>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/linux_hid_path.h"
+#include "platform/linux/linux_hidraw_path.h"
 
 #include <cstdio>
 

@@ -4,7 +4,7 @@
 // source of the GLib main loop, dispatched on the dialog's thread: in the dialog's loop and in a
 // message box's, never while the update holds the window system (linux_hold.h); meanwhile the
 // events wait in the socket.
-#include "platform/linux/linux_notify.h"
+#include "platform/linux/linux_udev_monitor.h"
 
 #include <libudev.h>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/linux_hid_denied.h"
+#include "platform/linux/linux_hidraw_denied.h"
 
 #include <libudev.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <string>
 
 #include "device/discovery.h"
-#include "platform/linux/linux_hid_path.h"
+#include "platform/linux/linux_hidraw_path.h"
 
 namespace {
 
