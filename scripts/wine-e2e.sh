@@ -245,7 +245,8 @@ run demo pass demo "$demo"
 
 # The Win32 backend's own checks that need no box: libraries from System32 only (with copies
 # planted beside the program), also by the full paths that Windows 7 without KB2533623 needs,
-# pauses never shorter than asked, bounded reads and writes.
+# pauses never shorter than asked, bounded reads and writes, device-change records read as the
+# dialog reads them.
 probe() {
   local check=$1 begin status
   echo "== backend: hid_probe $check"
@@ -265,6 +266,7 @@ probe --dll-check
 probe --dll-check-by-path
 probe --pause-test
 probe --transfer-test
+probe --device-change-test
 
 if [ "$self_test" = 1 ]; then
   run self-test-demo-on-the-real-program fail demo "$updater" \
