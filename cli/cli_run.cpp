@@ -228,7 +228,7 @@ int UpdateBoxes(const std::vector<std::u16string>& initial, const CliOptions& op
         toldStops = stops;
         if (watching) {
             std::vector<std::u16string> attached;
-            if (ListBoxes(&attached) != DEV_OK) attached.clear();
+            if (ListBoxes(&attached, &taken) != DEV_OK) attached.clear();
             for (auto it = taken.begin(); it != taken.end();)
                 it = std::find(attached.begin(), attached.end(), *it) == attached.end() ? taken.erase(it) : std::next(it);
             for (const std::u16string& path : attached)

@@ -19,7 +19,7 @@ char16_t* CopyOf(const std::u16string& text) {
 
 }  // namespace
 
-std::int32_t ListBoxes(std::vector<std::u16string>* paths) {
+std::int32_t ListBoxes(std::vector<std::u16string>* paths, const std::set<std::u16string>* known) {
     paths->clear();
     InterfaceList* const list = HidListInterfaces();
     if (list == nullptr) return DEV_ERR_UNUSABLE;
@@ -29,8 +29,9 @@ std::int32_t ListBoxes(std::vector<std::u16string>* paths) {
         if (listed == Listed::End) break;
         if (listed != Listed::Interface) continue;
         char16_t* const path = member.path;
-        bool isBox = member.idsListed && IsBox(member.vendorId, member.productId);
-        if (!member.idsListed) {
+        bool isBox = member.idsListed ? IsBox(member.vendorId, member.productId)
+                                      : known != nullptr && known->count(path) != 0;
+        if (!member.idsListed && !isBox) {
             // Unnamed: opened once for its IDs, as the search does, and closed again at once.
             const DeviceHandle handle = HidOpen(path, nullptr);
             std::uint16_t vendorId = 0;

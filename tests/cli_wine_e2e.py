@@ -88,6 +88,16 @@ def run(env, program, args, on_event=None, limit=150):
     return (None if killed else status), events, raw, errors[0].decode("utf-8", "replace")
 
 
+def wait_until_listed(env, program):
+    """A box just plugged in is listed by the Setup API before winebus answers its first request
+    for the box's versions; the session's first look at it waits until it is listed in
+    bootloader mode, as an operator would see it with `list` before starting the run."""
+    for _ in range(60):
+        _, events, _, _ = run(env, program, ["list", "--json"])
+        if any(e.get("mode") == "bootloader" for e in of(events, "found")):
+            return
+
+
 def of(events, kind, box=None):
     return [e for e in events if e.get("event") == kind and (box is None or e.get("box") == box)]
 
@@ -154,6 +164,7 @@ def main():
                          box["flash"] == "image" and box["refused"] == "0" and box["late"] == "0" and
                          box["unpaced"] == "0" and emulator.ask("commands " + name) == WHOLE_UPDATE, str(box))
         emulator.ask("unplug a", "unplug b", "plug c")
+        wait_until_listed(env, program)
 
         # Ctrl+C once (Wine hands SIGINT to the console handler as CTRL_C_EVENT): the watch
         # takes no new box, the one being written is finished.
@@ -168,6 +179,7 @@ def main():
                      texts[40051].split(".")[0] in errors,
                      "status %s, %s; %s; c: %s" % (status, events[-3:], errors, state(emulator, "c")))
         emulator.ask("unplug c", "unplug d", "plug e")
+        wait_until_listed(env, program)
 
         # Twice: the box stops after its current report, and says it must be updated again. Wine
         # hands on one SIGINT at a time, so the second goes once the first was seen.
