@@ -6,24 +6,17 @@
 // block's write returned) to the return of its write, which is the write and the pause's own
 // lateness of a few microseconds; the other reports are counted at the data blocks' mean.
 // Prints figures; not a test. Runs itself again under umockdev's preload when started without it.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "bench/parallel_updates.h"
-#include "platform/hid.h"
-#include "platform/system.h"
 #include "tests/emulated_box/emulated_box.h"
-#include "tests/update_floor.h"
 
 namespace {
 
-constexpr const char* PRELOAD = "libumockdev-preload.so.0";
 constexpr std::uint32_t UPDATE_REPORTS = 1430;
 
 // The mean time from a data block's pause end to its write's return, in microseconds.
@@ -37,19 +30,8 @@ double MeanBlockWriteUs(const BoxRun& run) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* preload = std::getenv("LD_PRELOAD");
-    if (preload == nullptr || std::strstr(preload, "libumockdev-preload") == nullptr) {
-        setenv("LD_PRELOAD", PRELOAD, 1);
-        execv("/proc/self/exe", argv);
-        std::perror("hidraw_multi_box_benchmark: running again under umockdev's preload");
-        return 1;
-    }
-    const int boxes = argc > 1 ? std::atoi(argv[1]) : 4;
-    std::string error;
-    if (!emu::Start(emu::FrontDoor::Native, &error)) {
-        std::fprintf(stderr, "hidraw_multi_box_benchmark: %s\n", error.c_str());
-        return 1;
-    }
+    if (!StartEmulation("hidraw_multi_box_benchmark", argv)) return 1;
+    const int boxes = BoxCount(argc, argv, 4);
     std::vector<int> slots;
     for (int i = 0; i < boxes; ++i) slots.push_back(emu::AddBoxSlot(sim::MakeBox(1, true), "BENCH" + std::to_string(i)));
     for (const int slot : slots) emu::Plug(slot);
@@ -73,10 +55,7 @@ int main(int argc, char** argv) {
     }
     emu::Stop();
 
-    std::printf("%d emulated boxes at once %s\n", boxes, ok ? "updated" : "FAILED");
-    std::printf("slowest box      %.3f s\n", slowest);
-    std::printf("pause floor      %.3f s (one box)\n", UPDATE_PAUSE_FLOOR_S);
-    std::printf("wall / floor     %.4f\n", slowest / UPDATE_PAUSE_FLOOR_S);
+    PrintUpdates(boxes, "emulated boxes", ok, slowest, "");
     std::printf("one write        %.1f us on average through umockdev, %d boxes at once\n", writeUs, boxes);
     std::printf("without the emulation's writes  %.4f of the floor (goal <= 1.01)\n", slowestWithoutWrites / UPDATE_PAUSE_FLOOR_S);
     std::printf("CPU time         %.3f s per box, the boxes' threads\n", cpu / boxes);

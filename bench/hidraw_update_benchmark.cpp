@@ -2,38 +2,23 @@
 // (tests/emulated_box/, umockdev in this process) in real time: how close it comes to the floor
 // the pauses set, how little CPU the program's thread burns, and where the rest of the time goes.
 // Prints figures; not a test. Runs itself again under umockdev's preload when started without it.
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
-#include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "device/device_record.h"
 #include "device/protocol.h"
 #include "platform/hid.h"
 #include "platform/system.h"
 #include "platform/sim/sim_box.h"
 #include "platform/sim/sim_ui.h"
-#include "resources/resource_ids.h"
 #include "tests/emulated_box/emulated_box.h"
-#include "tests/update_floor.h"
 
 namespace {
 
 constexpr double PAUSE_FLOOR_S = UPDATE_PAUSE_FLOOR_S;
-constexpr const char* PRELOAD = "libumockdev-preload.so.0";
 constexpr int PACED_WRITES = 250;
-
-double ThreadCpuSeconds() {
-    timespec used;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
-    return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
-}
 
 // Where a report's time goes, measured as the update spends it: writes of a 64-byte report to
 // a device that takes it at once (umockdev's socket to the emulator's thread and back, without the
@@ -84,42 +69,24 @@ Gaps DataBlockGaps(int box) {
 }  // namespace
 
 int main(int, char** argv) {
-    const char* preload = std::getenv("LD_PRELOAD");
-    if (preload == nullptr || std::strstr(preload, "libumockdev-preload") == nullptr) {
-        setenv("LD_PRELOAD", PRELOAD, 1);
-        execv("/proc/self/exe", argv);
-        std::perror("hidraw_update_benchmark: running again under umockdev's preload");
-        return 1;
-    }
-    std::string error;
-    if (!emu::Start(emu::FrontDoor::Native, &error)) {
-        std::fprintf(stderr, "hidraw_update_benchmark: %s\n", error.c_str());
-        return 1;
-    }
+    if (!StartEmulation("hidraw_update_benchmark", argv)) return 1;
     simui::Reset();
     ResetDeviceRecord(g_device);
     const int slot = emu::AddBoxSlot(sim::MakeBox(1, true), "BENCH");
     emu::Plug(slot);
     const int box = emu::BoxOf(slot);
 
-    double wall = 0;
-    double cpu = 0;
-    double processCpu = 0;
+    ClickCost cost;
     std::uint32_t queryReports = 0;
     simui::RunProgramWithScript({[&] {
                                      {
                                          std::lock_guard<std::mutex> hold(emu::WorldLock());
                                          queryReports = sim::g_world.boxes[static_cast<std::size_t>(box)].reportsReceived;
                                      }
-                                     const auto wallStart = std::chrono::steady_clock::now();
-                                     const double cpuStart = ThreadCpuSeconds();
-                                     const std::clock_t processStart = std::clock();
-                                     simui::Click(IDC_UPDATE);
-                                     cpu = ThreadCpuSeconds() - cpuStart;
-                                     processCpu = static_cast<double>(std::clock() - processStart) / CLOCKS_PER_SEC;
-                                     wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+                                     cost = ClickUpdate();
                                  },
                                  [] { simui::Cancel(); }});
+    const double wall = cost.wallSeconds;
 
     bool ok;
     std::uint32_t reports;
@@ -134,12 +101,8 @@ int main(int, char** argv) {
     const PacedWrite paced = PacedWrites();
     emu::Stop();
 
-    std::printf("update %s: %u reports\n", ok ? "succeeded" : "FAILED", reports);
-    std::printf("wall time        %.3f s\n", wall);
-    std::printf("pause floor      %.3f s\n", PAUSE_FLOOR_S);
-    std::printf("wall / floor     %.4f (goal <= 1.01)\n", wall / PAUSE_FLOOR_S);
-    std::printf("CPU time         %.3f s (%.2f %% of wall, goal < 2 %%), the program's thread\n", cpu, 100.0 * cpu / wall);
-    std::printf("                 %.3f s with the emulated box's and umockdev's threads\n", processCpu);
+    PrintUpdate(ok, reports, wall, cost.threadCpuSeconds, ", the program's thread");
+    std::printf("                 %.3f s with the emulated box's and umockdev's threads\n", cost.processCpuSeconds);
     std::printf("over the floor   %.1f us per report\n", (wall - PAUSE_FLOOR_S) * 1e6 / reports);
     std::printf("  the write      %.1f us through umockdev's socket to the emulator's thread and back\n", paced.writeUs);
     std::printf("  the pause      %.1f us late\n", paced.lateUs);

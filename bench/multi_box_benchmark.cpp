@@ -3,14 +3,13 @@
 // not a test.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 
+#include "bench/bench_support.h"
 #include "bench/parallel_updates.h"
 #include "platform/sim/sim_box.h"
-#include "tests/update_floor.h"
 
 int main(int argc, char** argv) {
-    const int boxes = argc > 1 ? std::atoi(argv[1]) : 8;
+    const int boxes = BoxCount(argc, argv, 8);
     sim::Reset();
     sim::g_world.realTime = true;
     for (int i = 0; i < boxes; ++i) sim::AddBox(sim::MakeBox(1, true));
@@ -25,10 +24,7 @@ int main(int argc, char** argv) {
         slowest = std::max(slowest, runs[i].wallSeconds);
         cpu += runs[i].cpuSeconds;
     }
-    std::printf("%d boxes at once %s\n", boxes, ok ? "updated" : "FAILED");
-    std::printf("slowest box      %.3f s\n", slowest);
-    std::printf("pause floor      %.3f s (one box)\n", UPDATE_PAUSE_FLOOR_S);
-    std::printf("wall / floor     %.4f (goal <= 1.02)\n", slowest / UPDATE_PAUSE_FLOOR_S);
+    PrintUpdates(boxes, "boxes", ok, slowest, " (goal <= 1.02)");
     std::printf("CPU time         %.3f s per box (%.2f %% of its wall time)\n", cpu / boxes, 100.0 * cpu / boxes / slowest);
     return ok ? 0 : 1;
 }

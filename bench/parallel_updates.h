@@ -2,13 +2,12 @@
 // what each box's update took on the wall clock and on its thread's processor time.
 #pragma once
 
-#include <time.h>
-
 #include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "device/box_list.h"
 #include "device/discovery.h"
 #include "platform/system.h"
@@ -22,12 +21,6 @@ struct BoxRun {
     // When each data block's write had returned, on the program's clock.
     std::vector<std::uint64_t> blocksWrittenUs;
 };
-
-inline double ThreadCpuSeconds() {
-    timespec used;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
-    return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
-}
 
 // The clock starts at the update, after each box's query, as the dialog's measurements do.
 inline std::vector<BoxRun> UpdateEveryBoxAtOnce() {
