@@ -39,6 +39,24 @@ bool Resolve(HMODULE library, const char* name, Function& entry) {
     return entry != nullptr;
 }
 
+// Each (name, entry) pair in turn from `library`, up to the first one missing; false as well when
+// the library did not load, with its load's error left for GetLastError.
+inline bool ResolveAll(HMODULE library) { return library != nullptr; }
+
+template <typename Function, typename... More>
+bool ResolveAll(HMODULE library, const char* name, Function& entry, More&... more) {
+    return library != nullptr && Resolve(library, name, entry) && ResolveAll(library, more...);
+}
+
+// A record of every entry point or of none, so that a caller tests one member: `resolve` loads
+// the libraries and fills the record, and true means it found them all. The modules stay loaded
+// for the life of the process: the pointers point into them.
+template <typename Record, typename Resolver>
+Record AllOrNothing(Resolver resolve) {
+    Record found = {};
+    return resolve(found) ? found : Record{};
+}
+
 // Null where the system does not have it (Windows 7 without KB2533623). kernel32.dll is in
 // every process, so its handle needs no load.
 decltype(&::SetDefaultDllDirectories) DefaultDirectoriesEntry() {
@@ -55,76 +73,6 @@ decltype(&::SetDefaultDllDirectories) DefaultDirectoriesEntry() {
 HMODULE LoadFromSystem(const wchar_t* name) {
     if (DefaultDirectoriesEntry() != nullptr) return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     return LoadFromSystemByPath(name);
-}
-
-HidLibraries LoadHidLibraries() {
-    RestrictLibrarySearch();
-    HidLibraries none = {};
-    HidLibraries found = {};
-    const HMODULE hid = LoadFromSystem(L"hid.dll");
-    const HMODULE setupapi = hid == nullptr ? nullptr : LoadFromSystem(L"setupapi.dll");
-    // The modules stay loaded for the life of the process: the pointers below point into them.
-    const bool complete = setupapi != nullptr &&
-        Resolve(hid, "HidD_GetHidGuid", found.HidD_GetHidGuid) &&
-        Resolve(hid, "HidD_GetAttributes", found.HidD_GetAttributes) &&
-        Resolve(hid, "HidD_GetPreparsedData", found.HidD_GetPreparsedData) &&
-        Resolve(hid, "HidD_FreePreparsedData", found.HidD_FreePreparsedData) &&
-        Resolve(hid, "HidP_GetCaps", found.HidP_GetCaps) &&
-        Resolve(setupapi, "SetupDiGetClassDevsW", found.SetupDiGetClassDevsW) &&
-        Resolve(setupapi, "SetupDiEnumDeviceInterfaces", found.SetupDiEnumDeviceInterfaces) &&
-        Resolve(setupapi, "SetupDiGetDeviceInterfaceDetailW", found.SetupDiGetDeviceInterfaceDetailW) &&
-        Resolve(setupapi, "SetupDiDestroyDeviceInfoList", found.SetupDiDestroyDeviceInfoList);
-    if (complete) return found;
-    const DWORD error = GetLastError();
-    none.loadError = error != ERROR_SUCCESS ? error : ERROR_MOD_NOT_FOUND;
-    return none;
-}
-
-TimerLibrary LoadTimerLibrary() {
-    TimerLibrary found = {};
-    const HMODULE winmm = LoadFromSystem(L"winmm.dll");
-    if (winmm != nullptr && Resolve(winmm, "timeBeginPeriod", found.timeBeginPeriod) &&
-        Resolve(winmm, "timeEndPeriod", found.timeEndPeriod))
-        return found;
-    return TimerLibrary{};
-}
-
-ControlsLibrary LoadControlsLibrary() {
-    ControlsLibrary found = {};
-    const HMODULE comctl32 = LoadFromSystem(L"comctl32.dll");
-    if (comctl32 != nullptr && Resolve(comctl32, "InitCommonControls", found.InitCommonControls)) return found;
-    return ControlsLibrary{};
-}
-
-ImageLibrary LoadImageLibrary() {
-    ImageLibrary found = {};
-    const HMODULE msimg32 = LoadFromSystem(L"msimg32.dll");
-    if (msimg32 != nullptr && Resolve(msimg32, "TransparentBlt", found.TransparentBlt)) return found;
-    return ImageLibrary{};
-}
-
-ThemeLibrary LoadThemeLibrary() {
-    ThemeLibrary found = {};
-    const HMODULE uxtheme = LoadFromSystem(L"uxtheme.dll");
-    if (uxtheme != nullptr && Resolve(uxtheme, "SetWindowTheme", found.SetWindowTheme)) return found;
-    return ThemeLibrary{};
-}
-
-// cfgmgr32.dll is where the configuration manager's functions are documented; setupapi.dll
-// carries them too, but only as a leftover of older systems.
-DeviceTreeLibraries LoadDeviceTreeLibraries() {
-    DeviceTreeLibraries found = {};
-    const HMODULE setupapi = LoadFromSystem(L"setupapi.dll");
-    const HMODULE cfgmgr32 = setupapi == nullptr ? nullptr : LoadFromSystem(L"cfgmgr32.dll");
-    if (cfgmgr32 != nullptr && Resolve(setupapi, "SetupDiCreateDeviceInfoList", found.SetupDiCreateDeviceInfoList) &&
-        Resolve(setupapi, "SetupDiOpenDeviceInterfaceW", found.SetupDiOpenDeviceInterfaceW) &&
-        Resolve(setupapi, "SetupDiEnumDeviceInfo", found.SetupDiEnumDeviceInfo) &&
-        Resolve(setupapi, "SetupDiDestroyDeviceInfoList", found.SetupDiDestroyDeviceInfoList) &&
-        Resolve(cfgmgr32, "CM_Get_Parent", found.CM_Get_Parent) &&
-        Resolve(cfgmgr32, "CM_Get_Device_IDW", found.CM_Get_Device_IDW) &&
-        Resolve(cfgmgr32, "CM_Get_DevNode_Registry_PropertyW", found.CM_Get_DevNode_Registry_PropertyW))
-        return found;
-    return DeviceTreeLibraries{};
 }
 
 }  // namespace
@@ -161,31 +109,74 @@ void RestrictLibrarySearch() {
 }
 
 const HidLibraries& HidLibrariesOnce() {
-    static const HidLibraries libraries = LoadHidLibraries();
+    static const HidLibraries libraries = [] {
+        RestrictLibrarySearch();
+        HidLibraries found = AllOrNothing<HidLibraries>([](HidLibraries& entries) {
+            return ResolveAll(LoadFromSystem(L"hid.dll"),
+                              "HidD_GetHidGuid", entries.HidD_GetHidGuid,
+                              "HidD_GetAttributes", entries.HidD_GetAttributes,
+                              "HidD_GetPreparsedData", entries.HidD_GetPreparsedData,
+                              "HidD_FreePreparsedData", entries.HidD_FreePreparsedData,
+                              "HidP_GetCaps", entries.HidP_GetCaps) &&
+                   ResolveAll(LoadFromSystem(L"setupapi.dll"),
+                              "SetupDiGetClassDevsW", entries.SetupDiGetClassDevsW,
+                              "SetupDiEnumDeviceInterfaces", entries.SetupDiEnumDeviceInterfaces,
+                              "SetupDiGetDeviceInterfaceDetailW", entries.SetupDiGetDeviceInterfaceDetailW,
+                              "SetupDiDestroyDeviceInfoList", entries.SetupDiDestroyDeviceInfoList);
+        });
+        // Nothing since the failure has touched the last error.
+        if (found.HidD_GetHidGuid == nullptr) {
+            const DWORD error = GetLastError();
+            found.loadError = error != ERROR_SUCCESS ? error : ERROR_MOD_NOT_FOUND;
+        }
+        return found;
+    }();
     return libraries;
 }
 
 const TimerLibrary& TimerLibraryOnce() {
-    static const TimerLibrary library = LoadTimerLibrary();
+    static const TimerLibrary library = AllOrNothing<TimerLibrary>([](TimerLibrary& entries) {
+        return ResolveAll(LoadFromSystem(L"winmm.dll"),
+                          "timeBeginPeriod", entries.timeBeginPeriod,
+                          "timeEndPeriod", entries.timeEndPeriod);
+    });
     return library;
 }
 
 const ControlsLibrary& ControlsLibraryOnce() {
-    static const ControlsLibrary library = LoadControlsLibrary();
+    static const ControlsLibrary library = AllOrNothing<ControlsLibrary>([](ControlsLibrary& entries) {
+        return ResolveAll(LoadFromSystem(L"comctl32.dll"), "InitCommonControls", entries.InitCommonControls);
+    });
     return library;
 }
 
 const ImageLibrary& ImageLibraryOnce() {
-    static const ImageLibrary library = LoadImageLibrary();
+    static const ImageLibrary library = AllOrNothing<ImageLibrary>([](ImageLibrary& entries) {
+        return ResolveAll(LoadFromSystem(L"msimg32.dll"), "TransparentBlt", entries.TransparentBlt);
+    });
     return library;
 }
 
 const ThemeLibrary& ThemeLibraryOnce() {
-    static const ThemeLibrary library = LoadThemeLibrary();
+    static const ThemeLibrary library = AllOrNothing<ThemeLibrary>([](ThemeLibrary& entries) {
+        return ResolveAll(LoadFromSystem(L"uxtheme.dll"), "SetWindowTheme", entries.SetWindowTheme);
+    });
     return library;
 }
 
+// cfgmgr32.dll is where the configuration manager's functions are documented; setupapi.dll
+// carries them too, but only as a leftover of older systems.
 const DeviceTreeLibraries& DeviceTreeLibrariesOnce() {
-    static const DeviceTreeLibraries libraries = LoadDeviceTreeLibraries();
+    static const DeviceTreeLibraries libraries = AllOrNothing<DeviceTreeLibraries>([](DeviceTreeLibraries& entries) {
+        return ResolveAll(LoadFromSystem(L"setupapi.dll"),
+                          "SetupDiCreateDeviceInfoList", entries.SetupDiCreateDeviceInfoList,
+                          "SetupDiOpenDeviceInterfaceW", entries.SetupDiOpenDeviceInterfaceW,
+                          "SetupDiEnumDeviceInfo", entries.SetupDiEnumDeviceInfo,
+                          "SetupDiDestroyDeviceInfoList", entries.SetupDiDestroyDeviceInfoList) &&
+               ResolveAll(LoadFromSystem(L"cfgmgr32.dll"),
+                          "CM_Get_Parent", entries.CM_Get_Parent,
+                          "CM_Get_Device_IDW", entries.CM_Get_Device_IDW,
+                          "CM_Get_DevNode_Registry_PropertyW", entries.CM_Get_DevNode_Registry_PropertyW);
+    });
     return libraries;
 }
