@@ -23,7 +23,6 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "resources/resource_ids.h"
 #include "tests/win32/e2e_support.h"
@@ -145,21 +144,17 @@ void Demo(Results& results, const std::wstring& path, const Screenshots& shots) 
     CloseWithBeenden(results, program, dialog);
 }
 
-int Usage() {
-    Line("usage: e2e_driver [--screenshots ACK_DIR] nobox|escape|closebox|demo <program.exe>");
-    return 2;
-}
+int Usage() { return DriverUsage("e2e_driver", "nobox|escape|closebox|demo <program.exe>"); }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    std::wstring ack;
-    const std::vector<std::wstring> args = DriverArguments(argc, argv, &ack);
-    if (args.size() != 2) return Usage();
-    const std::wstring& scenario = args[0];
-    const std::wstring& program = args[1];
+    DriverArguments args;
+    if (!ReadDriverArguments(argc, argv, 0, &args)) return Usage();
+    const std::wstring& scenario = args.scenario;
+    const std::wstring& program = args.program;
     Results results(Utf8(scenario));
-    const Screenshots shots(ack);
+    const Screenshots shots(args.ackDirectory);
     // Each scenario's program is gone (ended or terminated) when it returns, so that the
     // summary is the last line.
     if (scenario == L"nobox") {

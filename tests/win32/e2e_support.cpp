@@ -55,16 +55,25 @@ const wchar_t kTitle[] = L"SORVANTIK VELTABOX Firmware Updater 1.11";
 // Output. stdout is binary so that lines end in LF alone, under Wine as on Windows; a script
 // reading the lines as they come needs every one flushed at once.
 
-std::vector<std::wstring> DriverArguments(int argc, wchar_t** argv, std::wstring* ackDirectory) {
+bool ReadDriverArguments(int argc, wchar_t** argv, std::size_t own, DriverArguments* arguments) {
     _setmode(_fileno(stdout), _O_BINARY);
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     std::vector<std::wstring> args(argv + 1, argv + argc);
-    ackDirectory->clear();
+    *arguments = DriverArguments();
     if (args.size() >= 2 && args[0] == L"--screenshots") {
-        *ackDirectory = args[1];
+        arguments->ackDirectory = args[1];
         args.erase(args.begin(), args.begin() + 2);
     }
-    return args;
+    if (args.size() != 2 + own) return false;
+    arguments->scenario = args[0];
+    arguments->program = args[1];
+    arguments->own.assign(args.begin() + 2, args.end());
+    return true;
+}
+
+int DriverUsage(const char* driver, const char* arguments) {
+    Line(std::string("usage: ") + driver + " [--screenshots ACK_DIR] " + arguments);
+    return 2;
 }
 
 void Line(const std::string& text) {

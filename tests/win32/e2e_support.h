@@ -21,9 +21,18 @@ std::wstring Message(unsigned id);
 extern const wchar_t kTitle[];
 
 // ---- What every driver does first: its lines end in LF alone, under Wine as on Windows; a crash
-// ends it instead of waiting at a dialog; "--screenshots ACK_DIR" is taken off the arguments
-// (empty when not given). Returns the rest.
-std::vector<std::wstring> DriverArguments(int argc, wchar_t** argv, std::wstring* ackDirectory);
+// ends it instead of waiting at a dialog; then its arguments are read, which all drivers take as
+// "[--screenshots ACK_DIR] <scenario> <program.exe>" and then those of its own.
+struct DriverArguments {
+    std::wstring scenario;
+    std::wstring program;
+    std::vector<std::wstring> own;  // after the program
+    std::wstring ackDirectory;      // empty without --screenshots
+};
+// False when there are not exactly `own` arguments after the program.
+bool ReadDriverArguments(int argc, wchar_t** argv, std::size_t own, DriverArguments* arguments);
+// Prints "usage: <driver> [--screenshots ACK_DIR] <arguments>"; returns 2, the exit code for it.
+int DriverUsage(const char* driver, const char* arguments);
 
 // ---- Output. Every line is flushed at once: the script reads them as they come.
 void Line(const std::string& text);

@@ -476,24 +476,20 @@ void SharedTwoBoxes(Results& results, Scenario& scenario, const std::wstring& pa
     CloseWithBeenden(results, first, firstDialog);
 }
 
-int Usage() {
-    Line("usage: emulated_box_driver [--screenshots ACK_DIR] <scenario> <veltabox-updater.exe> <emulator port>");
-    return 2;
-}
+int Usage() { return DriverUsage("emulated_box_driver", "<scenario> <veltabox-updater.exe> <emulator port>"); }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    std::wstring ack;
-    const std::vector<std::wstring> args = DriverArguments(argc, argv, &ack);
-    if (args.size() != 3) return Usage();
-    const std::wstring& name = args[0];
-    const std::wstring& program = args[1];
+    DriverArguments args;
+    if (!ReadDriverArguments(argc, argv, 1, &args)) return Usage();
+    const std::wstring& name = args.scenario;
+    const std::wstring& program = args.program;
     Results results(Utf8(name));
-    const Screenshots shots(ack);
+    const Screenshots shots(args.ackDirectory);
     EmulatorLink link;
     std::string why;
-    if (!results.Check(link.Connect(static_cast<unsigned short>(_wtoi(args[2].c_str())), &why), "the driver reaches the box emulator", why))
+    if (!results.Check(link.Connect(static_cast<unsigned short>(_wtoi(args.own[0].c_str())), &why), "the driver reaches the box emulator", why))
         return results.Finish();
     Scenario scenario(results, link);
     if (name == L"ready") {
