@@ -29,18 +29,24 @@ echo "== the Linux programs end to end (Xvfb, accessibility tree)"
 echo "== the console program end to end (emulated boxes, a pseudo terminal)"
 /usr/bin/python3 tests/linux/cli_e2e.py
 
+# fuzz TARGET SECONDS MAX_LEN INPUTS: a bounded run of one fuzzer on the inputs in $corpus/INPUTS;
+# its whole log only when it found something, else its tally.
+fuzz() {
+  local log=$corpus/$4.log
+  if ! "./build/fuzz/fuzz/$1" -max_total_time="$2" -max_len="$3" -print_final_stats=1 "$corpus/$4" >"$log" 2>&1; then
+    cat "$log"
+    exit 1
+  fi
+  grep -E '^(Done|stat::number_of_executed_units)' "$log" || tail -n 3 "$log"
+}
+
 echo "== fuzzing the device link (${FUZZ_SECONDS:=60} s)"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$jobs"
 corpus=$(mktemp -d)
 mkdir -p "$corpus/inputs"
 trap 'rm -rf "$corpus"' EXIT
-if ! ./build/fuzz/fuzz/fuzz_device_link -max_total_time="$FUZZ_SECONDS" -max_len=512 -print_final_stats=1 \
-    "$corpus/inputs" >"$corpus/log" 2>&1; then
-  cat "$corpus/log"
-  exit 1
-fi
-grep -E '^(Done|stat::number_of_executed_units)' "$corpus/log" || tail -n 3 "$corpus/log"
+fuzz fuzz_device_link "$FUZZ_SECONDS" 512 inputs
 
 echo "== fuzzing the hidraw backend's report-descriptor parser (${FUZZ_DESCRIPTOR_SECONDS:=30} s)"
 mkdir -p "$corpus/descriptors"
@@ -48,12 +54,7 @@ mkdir -p "$corpus/descriptors"
 printf '\x06\x00\xff\x09\x01\xa1\x01\x15\x00\x26\xff\x00\x75\x08\x85\x02\x09\x02\x95\x3f\x81\x02\x85\x01\x09\x03\x95\x3f\x91\x02\xc0' \
   >"$corpus/descriptors/box"
 # 4096 bytes: the longest descriptor the kernel keeps.
-if ! ./build/fuzz/fuzz/fuzz_report_descriptor -max_total_time="$FUZZ_DESCRIPTOR_SECONDS" -max_len=4096 -print_final_stats=1 \
-    "$corpus/descriptors" >"$corpus/descriptor-log" 2>&1; then
-  cat "$corpus/descriptor-log"
-  exit 1
-fi
-grep -E '^(Done|stat::number_of_executed_units)' "$corpus/descriptor-log" || tail -n 3 "$corpus/descriptor-log"
+fuzz fuzz_report_descriptor "$FUZZ_DESCRIPTOR_SECONDS" 4096 descriptors
 
 echo "== Windows programs: cross build, resources, reproducibility"
 cmake --preset windows >/dev/null
