@@ -23,22 +23,22 @@ import sys
 import tempfile
 import time
 
+from wine_suite import Runs, Xvfb, log, make_prefix, stop_wine, wine, wine_env, winpath
+
 TESTS = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests")
-sys.path[:0] = [TESTS, os.path.join(TESTS, "emulated_box")]
-import xvfb  # noqa: E402
+sys.path.insert(0, os.path.join(TESTS, "emulated_box"))
 from emulator_link import PRELOAD, Emulator  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SCENARIOS = ["ready", "wrong-mode", "hotplug", "update", "pull-mid-update", "pull-idle", "version-question",
              "block-never", "silent", "short-reports", "shared-box", "shared-two-boxes"]
 INFO_REQUESTS = 1000
+# winebus reads hidraw nodes and nothing else.
+WINEBUS = ("[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\winebus]\n"
+           "\"Enable SDL\"=dword:00000000\n\"DisableHidraw\"=dword:00000000\n\"DisableInput\"=dword:00000001\n")
 # Where the cross build (drivers, probe, pacer) and the native build (the emulator) live; a
 # checkout that others build in at the same time can be tested from builds of one's own.
 BUILDS = {"windows": os.path.join(ROOT, "build/windows"), "linux": os.path.join(ROOT, "build/linux")}
-
-
-def log(text=""):
-    print(text, flush=True)
 
 
 def windows_build(name):
@@ -63,56 +63,6 @@ def build(programs):
             sys.exit("missing " + path)
 
 
-class Xvfb:
-    """A screen of its own unless one is given; Wine's windows need one, nobody needs to see it."""
-
-    def __init__(self, work):
-        self.process = None
-        if os.environ.get("DISPLAY"):
-            return
-        self.process, os.environ["DISPLAY"] = xvfb.start(work, "1280x1024x24")
-
-    def stop(self):
-        if self.process is not None:
-            self.process.kill()
-            self.process.wait()
-            self.process = None
-
-
-def wine_env(work, testbed):
-    # Every Wine process, winedevice.exe with winebus among them, must run under the preload and
-    # see the testbed, or it sees no emulated device at all.
-    return dict(os.environ, WINEPREFIX=os.path.join(work, "prefix"), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
-                LD_PRELOAD=PRELOAD, UMOCKDEV_DIR=testbed)
-
-
-def wine(env, *args, timeout=60):
-    return subprocess.run(["wine", *args], env=env, timeout=timeout, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                          text=True, errors="replace")
-
-
-def make_prefix(env, work):
-    """A prefix of its own, whose winebus reads hidraw nodes and nothing else."""
-    log("== creating the Wine prefix")
-    started = time.time()
-    if subprocess.run(["wineboot", "-i"], env=env, timeout=300, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode:
-        sys.exit("wineboot failed")
-    settings = os.path.join(work, "settings.reg")
-    with open(settings, "w") as reg:
-        reg.write("REGEDIT4\n\n"
-                  "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\winebus]\n"
-                  "\"Enable SDL\"=dword:00000000\n\"DisableHidraw\"=dword:00000000\n\"DisableInput\"=dword:00000001\n\n"
-                  # Wine draws its windows' frames itself and keeps them from the window manager a
-                  # bare Xvfb does not have, so that nothing waits for one.
-                  "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n\"Decorated\"=\"N\"\n\"Managed\"=\"N\"\n")
-    if wine(env, "regedit", settings).returncode:
-        sys.exit("the prefix's settings could not be written")
-    # winebus reads its settings when it starts: the next program starts it afresh.
-    subprocess.run(["wineserver", "-k"], env=env, timeout=30)
-    subprocess.run(["wineserver", "-w"], env=env, timeout=30)
-    log("   took %.0f s" % (time.time() - started))
-
-
 class Pacer:
     """box_pacer.exe, for as long as the prefix serves the emulated boxes."""
 
@@ -129,31 +79,6 @@ class Pacer:
         if self.process.poll() is None:
             self.process.kill()
         self.process.wait()
-
-
-def winpath(env, path):
-    return subprocess.run(["winepath", "-w", path], env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
-                          timeout=30).stdout.strip()
-
-
-class Runs:
-    """Each scenario, probe and self-test is one run; the tally is this suite's closing line."""
-
-    def __init__(self):
-        self.lines = []
-        self.failures = 0
-
-    def add(self, label, ok, seconds, why=""):
-        self.failures += 0 if ok else 1
-        self.lines.append("%s %s (%.1f s)%s" % ("ok     " if ok else "FAILED ", label, seconds, "" if ok else ": " + why))
-
-    def finish(self, started):
-        log("== results")
-        for line in self.lines:
-            log("   " + line)
-        log("   %.0f s in all" % (time.time() - started))
-        log("%d passed, %d failed" % (len(self.lines) - self.failures, self.failures))
-        return 0 if self.failures == 0 else 1
 
 
 def run_driver(env, runs, label, scenario, program, port, expect_pass, checks=()):
@@ -234,8 +159,10 @@ def main():
         xvfb = Xvfb(work)
         emulator = Emulator(emulator_binary(),
                             os.path.join(ROOT, "resources/firmware.bin"), work)
-        env = wine_env(work, emulator.testbed)
-        make_prefix(env, work)
+        # Every Wine process, winedevice.exe with winebus among them, must run under the preload
+        # and see the testbed, or it sees no emulated device at all.
+        env = wine_env(work, LD_PRELOAD=PRELOAD, UMOCKDEV_DIR=emulator.testbed)
+        make_prefix(env, work, WINEBUS)
         pacer = Pacer(env, emulator.port)
         updater = os.path.join(programs, "veltabox-updater.exe")
         run_probe(env, runs, emulator, "info answers", False, INFO_REQUESTS)
@@ -249,8 +176,7 @@ def main():
         if pacer is not None:
             pacer.stop()
         if env is not None:
-            subprocess.run(["wineserver", "-k"], env=env, timeout=30, stderr=subprocess.DEVNULL)
-            subprocess.run(["wineserver", "-w"], env=env, timeout=30, stderr=subprocess.DEVNULL)
+            stop_wine(env)
         if emulator is not None:
             emulator.stop()
         if xvfb is not None:
