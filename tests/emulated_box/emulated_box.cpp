@@ -424,9 +424,26 @@ std::string DeviceRecords(const Device& device, unsigned port, unsigned node, st
            "P: " + hid + "\nE: SUBSYSTEM=hid\nE: HID_ID=0003:0000" + Upper(vid) + ":0000" + Upper(pid) +
            "\nE: HID_NAME=" + name + "\nE: HID_PHYS=usb-0000:00:14.0-" + std::to_string(port) +
            "/input0\nE: HID_UNIQ=" + device.serial + "\n\n"
-           "P: " + raw + "\nN: hidraw" + std::to_string(node) + "\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/hidraw" +
+           "P: " + raw + (device.denied ? "" : "\nN: hidraw" + std::to_string(node)) + "\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/hidraw" +
            std::to_string(node) + "\nE: MAJOR=" + std::to_string(HIDRAW_MAJOR) + "\nE: MINOR=" + std::to_string(node) +
            "\nA: dev=" + std::to_string(HIDRAW_MAJOR) + ":" + std::to_string(node) + "\n";
+}
+
+// A node of mode 0, as a node without the package's udev rule is to a user: a plain file, as
+// nothing ever reads from it. The testbed removes it with the device, by its DEVNAME.
+bool MakeForbiddenNode(const std::string& node) {
+    gchar* root = umockdev_testbed_get_root_dir(g_testbed);
+    const std::string directory = std::string(root) + "/dev";
+    g_free(root);
+    mkdir(directory.c_str(), 0755);
+    const std::string path = directory + node.substr(node.rfind('/'));
+    const int fd = open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0);
+    if (fd < 0) {
+        std::fprintf(stderr, "emulated box: cannot make %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    close(fd);
+    return true;
 }
 
 int AddSlot(Device device) {
@@ -549,32 +566,38 @@ std::string Plug(int slot) {
     device.node = "/dev/hidraw" + std::to_string(node);
     const std::string records = DeviceRecords(device, port, node, &device.syspaths);
 
-    // The testbed keeps the handler for as long as it keeps the node (a program that still holds
-    // a pulled node open is served by it), so this reference is not needed past the attach.
-    UMockdevIoctlBase* handler = static_cast<UMockdevIoctlBase*>(g_object_new(NodeHandlerType(), nullptr));
-    g_object_set_data(G_OBJECT(handler), "slot", GINT_TO_POINTER(slot));
-    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(OnIoctl), GINT_TO_POINTER(slot));
-    g_signal_connect(handler, "handle-read", G_CALLBACK(OnRead), GINT_TO_POINTER(slot));
-    g_signal_connect(handler, "handle-write", G_CALLBACK(OnWrite), GINT_TO_POINTER(slot));
     GError* error = nullptr;
-    bool added = umockdev_testbed_attach_ioctl(g_testbed, device.node.c_str(), handler, &error);
-    // Before the records are added: adding them already announces the device to udev's
-    // listeners, and a program quick enough opened a forbidden node before it was made so.
-    // umockdev's preload, under which this process runs, takes the call to the testbed's node.
-    if (added && device.denied) chmod(device.node.c_str(), 0);
+    bool added;
+    if (device.denied) {
+        // Made before the records announce it, and by this process rather than by the testbed:
+        // the testbed's node is a pty that may be opened from the moment it appears until it is
+        // forbidden, and a program looking for boxes just then opened it.
+        added = MakeForbiddenNode(device.node);
+    } else {
+        // The testbed keeps the handler for as long as it keeps the node (a program that still
+        // holds a pulled node open is served by it), so this reference is not needed past the
+        // attach.
+        UMockdevIoctlBase* handler = static_cast<UMockdevIoctlBase*>(g_object_new(NodeHandlerType(), nullptr));
+        g_object_set_data(G_OBJECT(handler), "slot", GINT_TO_POINTER(slot));
+        g_signal_connect(handler, "handle-ioctl", G_CALLBACK(OnIoctl), GINT_TO_POINTER(slot));
+        g_signal_connect(handler, "handle-read", G_CALLBACK(OnRead), GINT_TO_POINTER(slot));
+        g_signal_connect(handler, "handle-write", G_CALLBACK(OnWrite), GINT_TO_POINTER(slot));
+        added = umockdev_testbed_attach_ioctl(g_testbed, device.node.c_str(), handler, &error);
+        g_object_unref(handler);
+    }
     added = added && umockdev_testbed_add_from_string(g_testbed, records.c_str(), &error);
-    g_object_unref(handler);
     if (!added) {
         std::fprintf(stderr, "emulated box: cannot add %s: %s\n", device.node.c_str(), error != nullptr ? error->message : "?");
         g_clear_error(&error);
         return std::string();
     }
-    device.master = umockdev_testbed_get_dev_fd(g_testbed, device.node.c_str());
-    // Asked of the master rather than opened by name, so that umockdev's preload, under which
-    // this process runs too (its uevents need it), has no part in it.
-    device.slave = ioctl(device.master, TIOCGPTPEER, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    fcntl(device.master, F_SETFL, fcntl(device.master, F_GETFL) | O_NONBLOCK);
-    if (device.denied) chmod(device.node.c_str(), 0);  // in case adding the records made the node anew
+    if (!device.denied) {
+        device.master = umockdev_testbed_get_dev_fd(g_testbed, device.node.c_str());
+        // Asked of the master rather than opened by name, so that umockdev's preload, under
+        // which this process runs too (its uevents need it), has no part in it.
+        device.slave = ioctl(device.master, TIOCGPTPEER, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        fcntl(device.master, F_SETFL, fcntl(device.master, F_GETFL) | O_NONBLOCK);
+    }
     device.reads.clear();
     device.plugged = true;
     if (device.box >= 0) sim::g_world.boxes.at(static_cast<std::size_t>(device.box)).present = true;
