@@ -533,7 +533,7 @@ HWND WaitForMessageBox(const Program& program, const Dialog& dialog, DWORD timeo
 }
 
 UpdateWatch WatchUpdate(Results& results, const Program& program, const Dialog& dialog, const Screenshots& shots,
-                        const char* screenshotName, double ratioGoal) {
+                        const char* screenshotName) {
     UpdateWatch watch;
     const RECT dialogRect = RectOf(dialog.window);
     results.Info("dialog at " + RectText(dialogRect));
@@ -632,10 +632,9 @@ UpdateWatch WatchUpdate(Results& results, const Program& program, const Dialog& 
         char ratio[96];
         std::snprintf(ratio, sizeof ratio, "%.4f (%.3f s / %.3f s)", watch.succeeded / kPauseFloorSeconds, watch.succeeded,
                       kPauseFloorSeconds);
+        // A figure, as in the benchmarks, not a check: on a loaded machine the wall clock says
+        // little of the program, and a run on a slow one is no fault.
         results.Info(std::string("update/floor ratio, click on 'Update' to the success text: ") + ratio);
-        char goal[96];
-        std::snprintf(goal, sizeof goal, "the whole update takes at most %.2f times the floor of its pauses", ratioGoal);
-        results.Check(watch.succeeded <= ratioGoal * kPauseFloorSeconds, goal, std::string("ratio ") + ratio);
     }
     return watch;
 }

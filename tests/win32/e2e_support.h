@@ -177,9 +177,8 @@ struct UpdateWatch {
 };
 
 // Clicks "Update" and follows the run: the progress window (owner, text, size, place), its bar
-// rising, its end, then the success text, with the time each took and its ratio to the floor,
-// which must not exceed `ratioGoal`.
+// rising, its end, then the success text, with the time each took and its ratio to the floor.
 UpdateWatch WatchUpdate(Results& results, const Program& program, const Dialog& dialog, const Screenshots& shots,
-                        const char* screenshotName, double ratioGoal);
+                        const char* screenshotName);
 
 }  // namespace e2e

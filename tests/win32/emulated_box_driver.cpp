@@ -190,7 +190,7 @@ void Update(Results& results, Scenario& scenario, const std::wstring& path, cons
     // Each report here crosses Wine's HID stack and umockdev, some 1.7 ms that the program waits
     // out before it starts the box's 20 ms: the pause may only count from the moment the report
     // is known to have reached the box. 1430 of them are about 8 % of the floor.
-    const UpdateWatch watch = WatchUpdate(results, program, dialog, shots, "screenshot-emulated-update", 1.10);
+    const UpdateWatch watch = WatchUpdate(results, program, dialog, shots, "screenshot-emulated-update");
     results.Info("the box's side of the time: " + scenario.Timing("vb"));
     scenario.ExpectCommands("vb", kWholeUpdate);
     scenario.ExpectBox("vb", {{"refused", "0"}, {"flash", "image"}, {"unlocked", "0"}, {"finished", "1"}});
