@@ -524,7 +524,7 @@ def program_write_to_the_end(suite, programs):
     report (of 1432): by SIGTERM, SIGHUP, SIGINT, its window destroyed from outside, its display
     gone. Each box is finished all the same; then each program ends by its signal, as "Beenden"
     ends it, or with GDK's exit code for a lost display. Meanwhile logind and the session manager
-    hold off sleep and logging out, and the desktop is answered at least every 200 ms. A sixth,
+    hold off sleep and logging out, and the desktop is answered at least every second. A sixth,
     idle program ends as "Beenden" ends it when its window is destroyed."""
     emulator = suite.emulator
     os.makedirs(os.path.join(suite.work, "lost"))
