@@ -26,6 +26,8 @@ def taken(number):
             os.remove(path)
         except FileNotFoundError:
             pass
+        except PermissionError:  # another user's leftovers in the sticky /tmp: not ours to clear
+            return True
     return False
 
 
