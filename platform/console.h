@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 enum class ConsoleStream { Out, Err };
 
@@ -20,14 +21,33 @@ int ConsoleColumns();
 
 // From here on, the operator's requests to stop (Ctrl+C; SIGTERM and SIGHUP, which come when a
 // service is stopped or a terminal or SSH connection drops) are counted instead of ending the
-// program, which finishes what it must first.
+// program, which finishes what it must first. A request the program was started to ignore
+// (nohup's SIGHUP) stays ignored.
 void ConsoleCatchStopRequests();
 // Those requests as the operator makes them on this system, for the usage text.
 const char* ConsoleStopRequestNames();
 // How many have come so far, and the signal number of the first (0 before any).
 int ConsoleStopRequests(int* firstSignal);
+// How many of them were the operator's interrupt at the keyboard (SIGINT; on Windows Ctrl+C or
+// Ctrl+Break): only a second one of these may cut the boxes being written short.
+int ConsoleInterrupts();
 // Blocks the calling thread until a stop request comes or `milliseconds` have passed.
 void ConsoleWaitForStop(std::uint32_t milliseconds);
+
+// HID interfaces arriving and leaving, as the system announces them (udev's monitor on Linux;
+// device-interface notifications to a window of a thread of its own on Windows).
+struct InterfaceChange {
+    bool arrival;          // else a removal
+    std::u16string path;   // in the form the interface list gives it
+};
+struct InterfaceWatch;
+// Null where the system cannot announce them: the caller then lists the interfaces instead.
+InterfaceWatch* ConsoleWatchInterfaces();
+// Blocks until a stop request, an announcement or `milliseconds` have passed, and appends what
+// was announced since the last call, in order. False when announcements may have been lost (the
+// system's queue overran, the watch broke): the caller lists the interfaces to catch up.
+bool ConsoleWaitForChanges(InterfaceWatch* watch, std::uint32_t milliseconds, std::vector<InterfaceChange>* changes);
+void ConsoleEndWatch(InterfaceWatch* watch);
 
 // Holds off sleep and shutdown while `holding` is true, as the dialog does during its write;
 // false where the system cannot be asked (and the update runs all the same).
@@ -36,3 +56,12 @@ bool ConsoleHoldOffSleep(bool holding, const std::string& reason);
 // A box's lasting identity: the USB port it is plugged into ("1-2.3"), the same after it is
 // plugged in again there; empty where it cannot be told.
 std::string BoxLocation(const std::u16string& path);
+// What tells one arrival at `path` from another: on Linux udev's path of the node's device,
+// whose HID device is numbered anew for every device the kernel sees, so that a box plugged in
+// where another was just pulled out is a different one even on the same node; on Windows the
+// interface path itself. Empty when the interface has gone.
+std::string BoxInstance(const std::u16string& path);
+// The box's USB serial number (udev's usb_device "serial", else the HID device's HID_UNIQ; on
+// Windows HidD_GetSerialNumberString), as printable ASCII with the ends trimmed; empty when it
+// has none, or one that could not serve as a key (control characters, bytes above 0x7E, a comma).
+std::string BoxSerial(const std::u16string& path);
