@@ -35,7 +35,8 @@ int ConsoleInterrupts();
 void ConsoleWaitForStop(std::uint32_t milliseconds);
 
 // HID interfaces arriving and leaving, as the system announces them (udev's monitor on Linux;
-// device-interface notifications to a window of a thread of its own on Windows).
+// device-interface notifications to a window of a thread of its own on Windows; the simulated
+// world's own in the demos). Defined beside BoxLocation, by the HID backend's console half.
 struct InterfaceChange {
     bool arrival;          // else a removal
     std::u16string path;   // in the form the interface list gives it
