@@ -5,6 +5,9 @@ packages=(
   cmake make g++ clang libclang-rt-14-dev libgtest-dev googletest python3
   g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb xauth
   osslsigncode openssl
+  # The record of updates: SQLite for the Linux programs, and tclsh, which turns Debian's SQLite
+  # sources into the one file the Windows programs compile in.
+  libsqlite3-dev tcl
   # The Linux programs: GTK 3 and udev, and what their tests and their package need: umockdev
   # for udev events, a desktop session for the end-to-end tests (session bus, accessibility bus,
   # window manager, a stand-in logind, fonts), and the packaging tools.
@@ -20,4 +23,37 @@ if [ ${#missing[@]} -gt 0 ]; then
   sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
   $sudo apt-get update
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+# The Windows programs carry SQLite inside them, compiled from Debian's own source package of
+# the version the Linux programs link, so that both read and write one file format and no copy of
+# SQLite lives in this repository. Its sources come from the archive the system already uses
+# (a deb-src entry of its own beside debian.sources), into a cache outside the repository,
+# fetched once; the amalgamation (sqlite3.c) is made there, since Debian's tree has none.
+SQLITE_SOURCE_CACHE=${SQLITE_SOURCE_CACHE:-/var/cache/veltabox/sqlite3-source}
+if [ ! -f "$SQLITE_SOURCE_CACHE/sqlite3.c" ]; then
+  sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  sources=/etc/apt/sources.list.d/veltabox-deb-src.sources
+  if [ ! -f "$sources" ]; then
+    # The same URIs, suites and key as debian.sources, as source entries.
+    sed -e 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources | $sudo tee "$sources" >/dev/null
+    $sudo apt-get update
+  fi
+  work=$(mktemp -d)
+  chmod a+rx "$work"  # apt fetches as _apt where it can
+  trap 'rm -rf "$work"' EXIT
+  (cd "$work" && apt-get source --download-only sqlite3 >/dev/null && dpkg-source --no-check -x sqlite3_*.dsc tree >/dev/null)
+  if [ -f "$work/tree/sqlite3.c" ]; then
+    cp "$work/tree/sqlite3.c" "$work/tree/sqlite3.h" "$work"
+  else
+    mkdir "$work/make"
+    (cd "$work/make" && ../tree/configure --disable-tcl >/dev/null && make sqlite3.c >/dev/null)
+    cp "$work/make/sqlite3.c" "$work/make/sqlite3.h" "$work"
+  fi
+  version=$(cd "$work" && ls sqlite3_*.dsc | sed -e 's/^sqlite3_//' -e 's/\.dsc$//')
+  $sudo mkdir -p "$SQLITE_SOURCE_CACHE"
+  $sudo cp "$work/sqlite3.h" "$SQLITE_SOURCE_CACHE/"
+  echo "$version" | $sudo tee "$SQLITE_SOURCE_CACHE/debian-version" >/dev/null
+  # Last, so that an interrupted run leaves no cache that looks complete.
+  $sudo cp "$work/sqlite3.c" "$SQLITE_SOURCE_CACHE/"
 fi
