@@ -48,8 +48,9 @@ struct HistoryFilter {
 };
 
 // Opens the database at `path` (its folder made where missing), creating or upgrading its table.
-// Null with `error` set in the system's and SQLite's words when it cannot be opened or written.
-// Records of this station whose writer is gone are marked interrupted here.
+// Null with `error` set in the system's and SQLite's words when it cannot be opened or written,
+// or when a newer program's table is in it. Open records whose writer is gone (another boot, a
+// process that ended; another station, which cannot share the file) are marked interrupted here.
 History* OpenHistory(const std::string& path, std::string* error);
 void CloseHistory(History* history);
 // The record of an update about to begin, committed before this returns: its id, or 0 with
@@ -63,7 +64,9 @@ bool ReadHistory(History* history, const HistoryFilter& filter, std::vector<Hist
 
 // A record as one JSON line (with "schema":1 and the field names of the record:
 // id, begun, ended, station, box, serial, model, bootloader, firmware_before, image, outcome,
-// message_id, code, system_error, duration), and as CSV (RFC 4180) under HistoryCsvHeader().
+// message_id, code, system_error, duration; ended and duration null while not completed), and as
+// CSV (RFC 4180, CRLF) under HistoryCsvHeader(). Each ends with its line end; text that is not
+// valid UTF-8 has each bad sequence replaced by U+FFFD.
 std::string HistoryJsonLine(const HistoryRecord& record);
 std::string HistoryCsvHeader();
 std::string HistoryCsvLine(const HistoryRecord& record);
