@@ -5,11 +5,67 @@
 
 #include "platform/console.h"
 
+namespace {
+
+// "--name VALUE" or "--name=VALUE": true with `value` set when `arg` is the option; `error` set
+// when its value is missing.
+bool TakeValue(const std::string& name, const std::string& arg, int argc, const char* const* argv, int* i, std::string* value,
+               std::string* error) {
+    if (arg == name) {
+        if (*i + 1 >= argc) {
+            *error = name + " needs a value";
+            return true;
+        }
+        *value = argv[++*i];
+        return true;
+    }
+    if (arg.rfind(name + "=", 0) != 0) return false;
+    *value = arg.substr(name.size() + 1);
+    return true;
+}
+
+bool Number(const std::string& value, unsigned long most, unsigned* number) {
+    char* end = nullptr;
+    const unsigned long parsed = std::strtoul(value.c_str(), &end, 10);
+    if (value.empty() || value[0] < '0' || value[0] > '9' || *end != 0 || parsed == 0 || parsed > most) return false;
+    *number = static_cast<unsigned>(parsed);
+    return true;
+}
+
+// Which options each command takes beyond --json.
+bool OnlyFor(const CliOptions& options, std::string* error) {
+    const bool updating = options.all || options.force || options.wait || options.confirm > 0;
+    const bool reading = options.csv || !options.serial.empty() || !options.since.empty();
+    if (options.command == CliCommand::List && (updating || reading || !options.box.empty() || !options.history.empty() ||
+                                                options.noHistory)) {
+        *error = "'list' takes only --json";
+        return false;
+    }
+    if (options.command == CliCommand::Update && reading) {
+        *error = "--csv, --serial and --since go with 'history'";
+        return false;
+    }
+    if (options.command == CliCommand::History && (updating || options.noHistory)) {
+        *error = "'history' takes --json or --csv, --box, --serial, --since and --history";
+        return false;
+    }
+    if (options.json && options.csv) {
+        *error = "--json and --csv exclude each other";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std::string* error) {
     *options = CliOptions();
+    error->clear();
     bool commandGiven = false;
+    bool boxGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        std::string value;
         if (arg == "--help" || arg == "-h") {
             options->command = CliCommand::Help;
             return true;
@@ -18,29 +74,57 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std
             return true;
         } else if (arg == "--json") {
             options->json = true;
+        } else if (arg == "--csv") {
+            options->csv = true;
         } else if (arg == "--all") {
             options->all = true;
         } else if (arg == "--force") {
             options->force = true;
         } else if (arg == "--wait") {
             options->wait = true;
-        } else if (arg == "--count" || arg.rfind("--count=", 0) == 0) {
-            const std::string value = arg == "--count" ? (i + 1 < argc ? argv[++i] : "") : arg.substr(8);
-            char* end = nullptr;
-            const unsigned long count = std::strtoul(value.c_str(), &end, 10);
-            if (value.empty() || *end != 0 || count == 0 || count > 100000) {
+        } else if (arg == "--no-history") {
+            options->noHistory = true;
+        } else if (arg == "--confirm") {
+            options->confirm = DEFAULT_CONFIRM_SECONDS;
+        } else if (arg.rfind("--confirm=", 0) == 0) {
+            if (!Number(arg.substr(10), 3600, &options->confirm)) {
+                *error = "--confirm=SECONDS needs 1 to 3600 seconds";
+                return false;
+            }
+        } else if (TakeValue("--count", arg, argc, argv, &i, &value, error)) {
+            if (!error->empty()) return false;
+            if (!Number(value, 100000, &options->count)) {
                 *error = "--count needs a number of updates, 1 or more";
                 return false;
             }
-            options->count = static_cast<unsigned>(count);
-        } else if (arg == "--box" || arg.rfind("--box=", 0) == 0) {
-            if (arg == "--box" && i + 1 >= argc) {
-                *error = "--box needs a box's identity, as 'list' shows it";
+        } else if (TakeValue("--box", arg, argc, argv, &i, &value, error)) {
+            // An empty name would name no box and read as none given: every box would be taken.
+            if (!error->empty() || value.empty()) {
+                *error = "--box needs a box's identity or serial number, as 'list' shows it";
                 return false;
             }
-            options->box = arg == "--box" ? argv[++i] : arg.substr(6);
-        } else if (!commandGiven && (arg == "list" || arg == "update")) {
-            options->command = arg == "list" ? CliCommand::List : CliCommand::Update;
+            options->box = value;
+            boxGiven = true;
+        } else if (TakeValue("--history", arg, argc, argv, &i, &value, error)) {
+            if (!error->empty() || value.empty()) {
+                *error = "--history needs the path of a database";
+                return false;
+            }
+            options->history = value;
+        } else if (TakeValue("--serial", arg, argc, argv, &i, &value, error)) {
+            if (!error->empty() || value.empty()) {
+                *error = "--serial needs a serial number";
+                return false;
+            }
+            options->serial = value;
+        } else if (TakeValue("--since", arg, argc, argv, &i, &value, error)) {
+            if (!error->empty() || value.empty()) {
+                *error = "--since needs a time in UTC, such as 2026-12-11 or 2026-12-11T08:00";
+                return false;
+            }
+            options->since = value;
+        } else if (!commandGiven && (arg == "list" || arg == "update" || arg == "history")) {
+            options->command = arg == "list" ? CliCommand::List : arg == "update" ? CliCommand::Update : CliCommand::History;
             commandGiven = true;
         } else {
             *error = "unknown argument '" + arg + "'";
@@ -48,50 +132,68 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std
         }
     }
     if (!commandGiven) {
-        *error = "say 'list' or 'update'";
+        *error = "say 'list', 'update' or 'history'";
         return false;
     }
     if (options->count > 0 && !options->wait) {
         *error = "--count goes with --wait";
         return false;
     }
-    if (options->command == CliCommand::List && (options->all || options->force || options->wait || !options->box.empty())) {
-        *error = "'list' takes only --json";
+    if (options->noHistory && !options->history.empty()) {
+        *error = "--history and --no-history exclude each other";
         return false;
     }
-    if (options->all && !options->box.empty()) {
+    if (options->all && boxGiven) {
         *error = "--all and --box exclude each other";
         return false;
     }
-    return true;
+    return OnlyFor(*options, error);
 }
 
-std::string CliUsage(const std::string& program) {
+std::string CliUsage(const std::string& program, const std::string& historyPath) {
     return "Usage: " + program + " list [--json]\n"
-           "       " + program + " update [--box ID | --all] [--force] [--json] [--wait [--count N]]\n"
+           "       " + program + " update [--box ID | --all] [--force] [--json] [--wait [--count N]] [--confirm[=SECONDS]]\n"
+           "                      [--history PATH | --no-history]\n"
+           "       " + program + " history [--json | --csv] [--box ID] [--serial S] [--since TIME] [--history PATH]\n"
            "\n"
            "Writes the firmware image this program carries (version 1.11) into SORVANTIK VELTABOX and\n"
-           "VELTA-HUB boxes started in their bootloader mode, each box at its own pace, all at once.\n"
+           "VELTA-HUB boxes started in their bootloader mode, each box at its own pace, all at once, and\n"
+           "keeps a record of every update.\n"
            "\n"
-           "  list         every attached box: its identity (the USB port it is plugged into), its node,\n"
-           "               model, mode, bootloader and firmware version, or that another program holds it\n"
-           "  update       the one box attached; with several, name one with --box ID or take them all\n"
-           "  --box ID     the box with this identity (or node) as 'list' shows it\n"
-           "  --all        every attached box in bootloader mode\n"
-           "  --force      also write a box whose firmware is not older than the image (else skipped)\n"
-           "  --json       JSON Lines on standard output, one event a line; texts for people on standard error\n"
-           "  --wait       go on watching: every box in bootloader mode that arrives is updated once per\n"
-           "               arrival (a box left attached after its update is taken again only once it was\n"
-           "               pulled out and came back), until --count updates have ended or Ctrl+C\n"
-           "  --count N    with --wait: end after N updates, succeeded or failed\n"
+           "  list           every attached box: its identity (the USB port it is plugged into), its serial\n"
+           "                 number, node, model, mode, bootloader and firmware version, or that another\n"
+           "                 program holds it\n"
+           "  update         the one box attached; with several, name one with --box ID or take them all\n"
+           "  history        the record of the updates, oldest first\n"
+           "  --box ID       the box with this identity, serial number or node, as 'list' shows it\n"
+           "  --all          every attached box in bootloader mode\n"
+           "  --force        also write a box whose firmware is not older than the image (else skipped)\n"
+           "  --json         JSON Lines on standard output, one event a line; texts for people on standard error\n"
+           "  --wait         go on watching: every box in bootloader mode that arrives is updated once per\n"
+           "                 arrival (a box left attached after its update is taken again only once it was\n"
+           "                 pulled out and came back; one another program holds is taken once it is let\n"
+           "                 go), until --count updates have ended or the program is told to stop\n"
+           "  --count N      with --wait: end after N updates, succeeded or failed\n"
+           "  --confirm[=S]  after the finish, wait up to S seconds (10 unless told) for each box to come\n"
+           "                 back at its port running the new firmware: confirmed; another version is a\n"
+           "                 failed update; nothing within the time is told, and is no failure\n"
+           "  --history PATH the record's database (else " +
+           (historyPath.empty() ? std::string("none: no home folder") : historyPath) +
+           ")\n"
+           "  --no-history   keep no record\n"
+           "  --csv          history as CSV\n"
+           "  --serial S     history of the box with this serial number\n"
+           "  --since TIME   history from this time on (UTC, such as 2026-12-11 or 2026-12-11T08:00)\n"
            "\n"
-           + ConsoleStopRequestNames() +
-           ": no box starts any more, boxes being written are finished, then the\n"
-           "summary. A second Ctrl+C stops every box after its current report; such a box must be updated\n"
-           "again from its bootloader mode.\n"
+           "Every update is recorded before its first report; a box whose record cannot be begun is not\n"
+           "touched. " +
+           ConsoleStopRequestNames() +
+           ": no box starts any more, boxes being written are finished,\n"
+           "then the summary. Only a second Ctrl+C stops every box after its current report; such a box must\n"
+           "be updated again from its bootloader mode.\n"
            "\n"
-           "Exit status, the worst that happened:\n"
-           "  1    some box failed\n"
+           "Exit status, the worst that happened (for list: what update would say of the boxes found):\n"
+           "  1    some box failed, or the boxes could not be listed\n"
            "  130  interrupted before every box was done (128 + the signal's number)\n"
            "  4    a box is held by another program\n"
            "  5    every box was skipped, its firmware not older than the image\n"

@@ -1,4 +1,5 @@
-// The console program: list the boxes, or update one, several or all of them at once.
+// The console program: list the boxes, update one, several or all of them at once, or tell the
+// record of the updates.
 #pragma once
 
 // Exit statuses, worst first; an interruption is 128 + the signal's number.
@@ -9,4 +10,5 @@ constexpr int EXIT_NO_BOX = 3;
 constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_ALL_UPDATED = 0;
 
-int RunConsoleProgram(int argc, const char* const* argv, const char* programName);
+// `demo`: the program with simulated boxes, which keeps a record of its own, never the real one.
+int RunConsoleProgram(int argc, const char* const* argv, const char* programName, bool demo);

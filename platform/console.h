@@ -66,3 +66,7 @@ std::string BoxInstance(const std::u16string& path);
 // Windows HidD_GetSerialNumberString), as printable ASCII with the ends trimmed; empty when it
 // has none, or one that could not serve as a key (control characters, bytes above 0x7E, a comma).
 std::string BoxSerial(const std::u16string& path);
+// What a person must do about a box at `path` that may not be opened, beyond the catalogue's text
+// (on Linux: the node, the box's HID ID and the udev rule that would give it); empty where there
+// is nothing to add.
+std::string ConsoleDeniedAdvice(const std::u16string& path);

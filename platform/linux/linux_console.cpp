@@ -1,5 +1,6 @@
 // platform/console.h on Linux: the standard streams, the stop signals and logind's inhibitor.
 #include "platform/console.h"
+#include "platform/linux/linux_console_wake.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -19,6 +20,7 @@
 namespace {
 
 std::atomic<int> g_stops{0};
+std::atomic<int> g_interrupts{0};
 std::atomic<int> g_firstSignal{0};
 int g_wake[2] = {-1, -1};  // written by the handler, polled by ConsoleWaitForStop
 
@@ -27,6 +29,7 @@ void OnStop(int signal) {
     int none = 0;
     g_firstSignal.compare_exchange_strong(none, signal);
     ++g_stops;
+    if (signal == SIGINT) ++g_interrupts;
     const char byte = 1;
     if (g_wake[1] >= 0 && write(g_wake[1], &byte, 1) < 0) {
         // The pipe is full of earlier wake-ups: the waiter wakes all the same.
@@ -70,7 +73,9 @@ void ConsoleWrite(ConsoleStream stream, const std::string& text) {
 }
 
 // SA_RESTART, so that the writes and waits of the boxes' threads go on across the signal; the
-// signals land on whichever thread, and each only counts. A pipe that is gone must not end the
+// signals land on whichever thread, and each only counts. A signal the program was started to
+// ignore (nohup's SIGHUP, SIGINT for a job put in the background by a script) stays ignored: whoever
+// started it so has said that it is not for this program. A pipe that is gone must not end the
 // program mid-write either (SIGPIPE): its writes fail and are given up.
 void ConsoleCatchStopRequests() {
     if (g_wake[0] < 0 && pipe2(g_wake, O_CLOEXEC | O_NONBLOCK) != 0) g_wake[0] = g_wake[1] = -1;
@@ -78,7 +83,11 @@ void ConsoleCatchStopRequests() {
     action.sa_handler = OnStop;
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction before = {};
+        if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+        sigaction(signal, &action, nullptr);
+    }
     struct sigaction ignore = {};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &ignore, nullptr);
@@ -89,17 +98,23 @@ int ConsoleStopRequests(int* firstSignal) {
     return g_stops;
 }
 
+int ConsoleInterrupts() { return g_interrupts; }
+
+int ConsoleWakeDescriptor() { return g_wake[0]; }
+
+void ConsoleDrainWake() {
+    char drained[64];
+    while (g_wake[0] >= 0 && read(g_wake[0], drained, sizeof drained) > 0) {
+    }
+}
+
 void ConsoleWaitForStop(std::uint32_t milliseconds) {
     if (g_wake[0] < 0) {
         usleep(milliseconds * 1000u);
         return;
     }
     pollfd wake = {g_wake[0], POLLIN, 0};
-    if (poll(&wake, 1, static_cast<int>(milliseconds)) > 0) {
-        char drained[64];
-        while (read(g_wake[0], drained, sizeof drained) > 0) {
-        }
-    }
+    if (poll(&wake, 1, static_cast<int>(milliseconds)) > 0) ConsoleDrainWake();
 }
 
 // A "block" inhibitor of systemd-logind for sleep, shutdown and the lid switch, held as long as

@@ -47,15 +47,16 @@ bool IsBox(const Identity& identity) {
 
 }  // namespace
 
-void SayNodeDenied(const char* node, int error) {
+std::string DeniedNodeAdvice(const char* node, int error) {
     const int saved = errno;
     const Identity identity = IdentityOf(node);
+    std::string advice;
     if (IsBox(identity)) {
         const std::string described = " (" + identity.id + (identity.name.empty() ? "" : ", " + identity.name) + ")";
-        std::fprintf(stderr,
-                     "%s: cannot open %s%s: %s; passed over. A VELTABOX needs the udev rule 70-veltabox.rules of the "
-                     "veltabox-updater package, which gives the user logged in at the screen access to it.\n",
-                     program_invocation_short_name, node, described.c_str(), std::strerror(error));
+        advice = std::string(program_invocation_short_name) + ": cannot open " + node + described + ": " + std::strerror(error) +
+                 "; passed over. A VELTABOX needs the udev rule 70-veltabox.rules of the veltabox-updater package, which "
+                 "gives the user logged in at the screen access to it.";
     }
     errno = saved;
+    return advice;
 }

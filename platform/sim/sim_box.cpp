@@ -3,6 +3,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -125,6 +128,9 @@ void FlashCommand(Box& box, const std::uint8_t* report, std::uint32_t length) {
             return;
         case 0x07:  // finish: the bootloader starts the new firmware
             box.finished = true;
+            box.restartDue = box.restart.enabled && !box.restart.image.empty() &&
+                             box.restart.image.size() <= INFO_PAGE - FIRMWARE_BASE &&
+                             std::equal(box.restart.image.begin(), box.restart.image.end(), FlashAt(box, FIRMWARE_BASE));
             return;
         case 0x03: {  // erase page
             const std::uint32_t page = Le32(report + 3);
@@ -231,7 +237,9 @@ int AddBox(const Box& box, const std::u16string& path) {
     iface.vendorId = box.vendorId;
     iface.productId = box.productId;
     iface.box = static_cast<int>(g_world.boxes.size() - 1);
+    iface.instance = g_world.nextInstance++;
     g_world.interfaces.push_back(iface);
+    g_world.announcements.push_back({true, path});
     return iface.box;
 }
 
@@ -268,6 +276,40 @@ void PullOut(int box) {
         if (iface.box == box && iface.present) {
             iface.present = false;
             g_world.removedPaths.push_back(iface.path);
+            g_world.announcements.push_back({false, iface.path});
+        }
+    }
+}
+
+void ComeBackRunning(Box& box) {
+    box.bootloaderMode = false;
+    box.firmwareVersion = box.restart.reportsVersion != 0 ? box.restart.reportsVersion : box.restart.version;
+    box.unlocked = false;
+    box.finished = false;
+    box.restartDue = false;
+    box.writePosition = 0;
+    box.busyUntilUs = 0;
+    box.inputQueue.clear();
+}
+
+void AdvanceRestarts() {
+    const std::uint64_t now = NowUs();
+    for (std::size_t i = 0; i < g_world.boxes.size(); ++i) {
+        Box& box = g_world.boxes[i];
+        if (box.restartDue && box.comesBackAtUs == 0) {
+            PullOut(static_cast<int>(i));
+            box.restartDue = false;
+            box.comesBackAtUs = now + box.restart.afterUs;
+        }
+        if (box.comesBackAtUs == 0 || now < box.comesBackAtUs) continue;
+        box.comesBackAtUs = 0;
+        ComeBackRunning(box);
+        box.present = true;
+        for (Interface& iface : g_world.interfaces) {
+            if (iface.box != static_cast<int>(i) || iface.present) continue;
+            iface.present = true;
+            iface.instance = g_world.nextInstance++;
+            g_world.announcements.push_back({true, iface.path});
         }
     }
 }
@@ -326,6 +368,14 @@ Delivery DeliverOutputReport(int boxIndex, const std::uint8_t* report, std::uint
     LogWire(Direction::Output, boxIndex, report, length, true);
     ReceiveReport(box, report, length);
     if (number == box.faults.pullOutAfterReport) PullOut(boxIndex);
+    // The power fails, or someone kills the program: nothing after this report runs, no
+    // destructor, no handler. Where there is no SIGKILL, abort() is the nearest.
+    if (number == box.faults.powerLossAfterReport) {
+#ifdef SIGKILL
+        std::raise(SIGKILL);
+#endif
+        std::abort();
+    }
     delivery.written = true;
     return delivery;
 }

@@ -41,7 +41,19 @@ struct Faults {
     std::uint16_t blockErrorWord = 0;     // ... and this error word
     bool blockAnswerNever = false;        // no block answer ever arrives
     std::uint32_t pullOutAfterReport = 0; // pulled out right after the k-th report (0: never)
+    std::uint32_t powerLossAfterReport = 0; // the program's process ends at once (SIGKILL) after the k-th report
     bool capsFail = false;                // HidP_GetCaps fails
+};
+
+// Many HID bootloaders start the new firmware after the finish: the box leaves the bus and comes
+// back in application mode, if its check of the firmware passes; otherwise it stays where it is,
+// in its bootloader.
+struct Restart {
+    bool enabled = false;
+    std::vector<std::uint8_t> image;     // the firmware area must begin with this for the check to pass
+    std::uint32_t version = 0;           // what the firmware then reports
+    std::uint32_t reportsVersion = 0;    // nonzero: it reports this instead (a firmware that is not the image's)
+    std::uint32_t afterUs = 500000;      // from the finish until it is back
 };
 
 struct Box {
@@ -54,12 +66,16 @@ struct Box {
     std::uint16_t inputReportLength = 64;
     std::uint16_t outputReportLength = 64;
     Faults faults;
+    std::string serial;  // its USB serial number; empty: none
+    Restart restart;
 
     // State of the box itself.
     std::vector<std::uint8_t> flash;  // FLASH_SIZE bytes from FLASH_BASE
     bool present = true;
     bool unlocked = false;
     bool finished = false;
+    bool restartDue = false;         // the finish passed the check; the front door takes the box off the bus
+    std::uint64_t comesBackAtUs = 0;  // the simulated front door's: when it is back (0: not leaving)
     std::uint32_t writePosition = 0;
     std::uint64_t busyUntilUs = 0;  // a flash command before this time is refused
     std::uint32_t reportsReceived = 0;
@@ -89,6 +105,13 @@ struct Interface {
     int box = -1;
     bool present = true;
     bool idsListed = false;  // the system names its IDs without opening it, as udev does
+    std::uint64_t instance = 0;  // new each time the interface appears, as a new device would be
+};
+
+// An interface appearing (arrival) or leaving, as the system announces it.
+struct Announcement {
+    bool arrival;
+    std::u16string path;
 };
 
 enum class Direction { Output, InputRead, InputRequested };
@@ -114,6 +137,8 @@ struct World {
     int openLists = 0;
     std::vector<std::u16string> opened;  // every path opened, in order
     std::vector<std::u16string> removedPaths;  // interfaces pulled out, oldest first, not yet reported
+    std::vector<Announcement> announcements;   // every arrival and removal since Reset, in order
+    std::uint64_t nextInstance = 1;
 
     // The backend's table: handles are small numbers that index it, so that a stale or foreign
     // value is detected instead of being trusted.
@@ -149,6 +174,12 @@ void SetLastError(std::uint32_t error);
 void WaitFor(std::uint32_t milliseconds);
 // Pulls the box out: its interface disappears and its handle's operations fail.
 void PullOut(int box);
+// The box as its restart leaves it: in application mode with the firmware's version, nothing
+// unlocked or pending.
+void ComeBackRunning(Box& box);
+// The simulated front door's restarts: a box whose finish passed its check leaves now and comes
+// back later; called whenever the world is looked at.
+void AdvanceRestarts();
 
 // The bytes of flash from `address`, `length` long.
 std::vector<std::uint8_t> FlashBytes(const Box& box, std::uint32_t address, std::uint32_t length);

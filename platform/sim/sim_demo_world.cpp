@@ -1,5 +1,6 @@
 #include "platform/sim/sim_demo_world.h"
 
+#include <cstdio>
 #include <string>
 
 #include "platform/sim/sim_box.h"
@@ -12,12 +13,18 @@ void AttachDemoBox() {
     sim::AddBox(box);
 }
 
-void AttachDemoBoxes(int count) {
+void AttachDemoBoxes(int count, const std::uint8_t* image, std::uint32_t size, std::uint32_t version) {
     sim::Reset();
     sim::g_world.realTime = true;
     for (int i = 0; i < count; ++i) {
         sim::Box box = sim::MakeBox(i % 2 == 0 ? 1 : 2, true);
         box.firmwareVersion = 0x00010A00;
+        char serial[16];
+        std::snprintf(serial, sizeof serial, "SIM%04d", i + 1);
+        box.serial = serial;
+        box.restart.enabled = true;
+        box.restart.image.assign(image, image + size);
+        box.restart.version = version;
         const std::string path = "simulated:box-" + std::to_string(i + 1);
         sim::AddBox(box, std::u16string(path.begin(), path.end()));
     }

@@ -50,6 +50,7 @@ InterfaceList* HidListInterfaces() {
         Fail(sim::ERROR_INVALID_PARAMETER);
         return nullptr;
     }
+    sim::AdvanceRestarts();
     auto* list = new InterfaceList;
     for (std::size_t i = 0; i < g_world.interfaces.size(); ++i)
         if (g_world.interfaces[i].present) list->members.push_back(i);

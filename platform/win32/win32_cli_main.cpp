@@ -14,5 +14,5 @@ int wmain(int argc, wchar_t** argv) {
     const std::vector<std::string> arguments = Utf8Arguments(argc, argv);
     std::vector<const char*> pointers;
     for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
-    return RunConsoleProgram(static_cast<int>(pointers.size()), pointers.data(), "veltabox-cli");
+    return RunConsoleProgram(static_cast<int>(pointers.size()), pointers.data(), "veltabox-cli", false);
 }

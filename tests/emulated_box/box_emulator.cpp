@@ -12,12 +12,17 @@
 //
 //   box NAME [pid=N] [mode=boot|app] [firmware=HEX] [bootloader=HEX] [appkind=N] [in=N] [out=N]
 //            [serial=S] [fail-write=K] [pull-after=K] [silent] [block-never] [fail-first=K]
-//            [old-kernel] [denied]   fail-first: its first K info requests are stalled (a box
+//            [old-kernel] [denied] [restart] [restart-version=HEX]
+//                              fail-first: its first K info requests are stalled (a box
 //                              just enumerated); old-kernel: hidraw refuses HIDIOCGINPUT (Linux
 //                              < 5.11); denied: its node may not be opened (mode 0, as a node
-//                              without the package's udev rule is to a user)
+//                              without the package's udev rule is to a user); restart: after the
+//                              finish it leaves and comes back in application mode with the
+//                              image's version if its flash holds the image (else it stays in its
+//                              bootloader); restart-version: it comes back reporting this version
 //   other NAME vid=HEX pid=HEX [serial=S]
-//   plug NAME | unplug NAME         the node, or nothing
+//   plug NAME [node=N] | unplug NAME   the node, or nothing; node=N: that hidraw node, as the
+//                   kernel gives the lowest free one (a box where another was just pulled out)
 //   state NAME      plugged, reports taken, refusals, lock state, the flash, late answers
 //   refusals NAME   every report the box refused, with the reason
 //   commands NAME   the command bytes of the reports written to it, runs counted ("03*115")
@@ -47,6 +52,7 @@
 #include <vector>
 
 #include "device/protocol.h"
+#include "update/engine.h"
 #include "tests/emulated_box/emulated_box.h"
 
 namespace {
@@ -85,6 +91,12 @@ std::string DefineBox(const std::string& name, std::istringstream& args) {
         else if (key == "old-kernel") box.faults.infoRequestUnsupported = true;
         else if (key == "denied") denied = true;
         else if (key == "block-never") box.faults.blockAnswerNever = true;
+        else if (key == "restart" || key == "restart-version") {
+            box.restart.enabled = true;
+            box.restart.image = g_image;
+            box.restart.version = IMAGE_VERSION;
+            if (key == "restart-version") box.restart.reportsVersion = Number(value);
+        }
         else return "error unknown setting " + arg;
     }
     const int slot = emu::AddBoxSlot(box, serial);
@@ -205,7 +217,13 @@ std::string Execute(const std::string& line) {
     if (found == g_slots.end()) return "error no device " + name;
     const Slot& slot = found->second;
     if (verb == "plug") {
-        const std::string node = emu::Plug(slot.slot);
+        int wanted = -1;
+        std::string arg;
+        if (words >> arg) {
+            if (arg.rfind("node=", 0) != 0) return "error unknown setting " + arg;
+            wanted = static_cast<int>(Number(arg.substr(5)));
+        }
+        const std::string node = emu::Plug(slot.slot, wanted);
         return node.empty() ? "error could not plug " + name : "ok " + node;
     }
     if (verb == "unplug") {

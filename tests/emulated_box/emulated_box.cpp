@@ -22,6 +22,9 @@
 
 namespace emu {
 
+// Plug() with the lock held, for the restarts the deadline thread carries out.
+std::string PlugLocked(int slot, int wantedNode);
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -52,6 +55,11 @@ struct Device {
 
     bool plugged = false;
     std::string node;
+    unsigned nodeNumber = 0;
+    unsigned port = 0;  // the USB port it is plugged into, the same every time (0: not yet plugged)
+    // A restart after the finish: off the bus at `leavesAt`, back in its firmware at `backAt`.
+    Clock::time_point leavesAt = Clock::time_point::max();
+    Clock::time_point backAt = Clock::time_point::max();
     std::vector<std::string> syspaths;  // USB device, interface, HID device, hidraw node
     int slave = -1;   // our own descriptor of the node's pty, to take back its readiness byte
     int master = -1;  // the testbed's end
@@ -97,6 +105,11 @@ std::vector<Device> g_devices;
 Pacing g_pacing;
 unsigned g_nextNode = 0;
 unsigned g_nextPort = 1;
+unsigned g_nextHidDevice = 1;
+std::vector<std::string> g_handledNodes;  // nodes the testbed has a handler for, plugged or not  // the kernel numbers HID devices anew for every device it sees
+// As a box's firmware takes its time to come up after the bootloader let go of the bus.
+constexpr auto RESTART_LEAVES = std::chrono::milliseconds(100);
+constexpr auto RESTART_BACK = std::chrono::milliseconds(400);
 int g_wake[2] = {-1, -1};
 std::thread g_deadlines;
 bool g_stopping = false;
@@ -246,8 +259,14 @@ gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slotP
     } else {
         umockdev_ioctl_client_complete(client, length, 0);
     }
+    sim::Box& box = sim::g_world.boxes.at(static_cast<std::size_t>(device.box));
     // A box the model pulled out after this report leaves the system as any unplugged device.
-    if (!sim::g_world.boxes.at(static_cast<std::size_t>(device.box)).present) UnplugLocked(device);
+    if (!box.present) UnplugLocked(device);
+    if (box.restartDue) {
+        box.restartDue = false;
+        device.leavesAt = Clock::now() + RESTART_LEAVES;
+        Wake();
+    }
     return TRUE;
 }
 
@@ -364,7 +383,21 @@ void ServeDeadlines() {
                 const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
                 if (timeout < 0 || left < timeout) timeout = static_cast<int>(left);
             };
-            for (Device& device : g_devices) {
+            for (std::size_t slot = 0; slot < g_devices.size(); ++slot) {
+                Device& device = g_devices[slot];
+                if (device.leavesAt <= now) {
+                    device.leavesAt = Clock::time_point::max();
+                    UnplugLocked(device);
+                    device.backAt = now + RESTART_BACK;
+                }
+                if (device.backAt <= now) {
+                    device.backAt = Clock::time_point::max();
+                    sim::Box& box = sim::g_world.boxes.at(static_cast<std::size_t>(device.box));
+                    sim::ComeBackRunning(box);
+                    PlugLocked(static_cast<int>(slot), static_cast<int>(device.nodeNumber));
+                }
+                if (device.leavesAt != Clock::time_point::max()) until(device.leavesAt);
+                if (device.backAt != Clock::time_point::max()) until(device.backAt);
                 while (!device.latePushes.empty() && device.latePushes.front().first <= now) {
                     if (device.plugged) PushRead(device, std::move(device.latePushes.front().second));
                     device.latePushes.pop_front();
@@ -403,13 +436,14 @@ std::string Upper(std::string text) {
 }
 
 // The sysfs records of one plugged device, the way the kernel lays out a USB HID device.
-std::string DeviceRecords(const Device& device, unsigned port, unsigned node, std::vector<std::string>* syspaths) {
+std::string DeviceRecords(const Device& device, unsigned port, unsigned node, unsigned hidDevice, bool makeNode,
+                          std::vector<std::string>* syspaths) {
     const std::string vid = Hex4(device.vendorId);
     const std::string pid = Hex4(device.productId);
     const std::string usb = "/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(port);
     const std::string interface = usb + "/1-" + std::to_string(port) + ":1.0";
     char hidName[32];
-    std::snprintf(hidName, sizeof hidName, "0003:%s:%s.%04X", Upper(vid).c_str(), Upper(pid).c_str(), node + 1);
+    std::snprintf(hidName, sizeof hidName, "0003:%s:%s.%04X", Upper(vid).c_str(), Upper(pid).c_str(), hidDevice);
     const std::string hid = interface + "/" + hidName;
     const std::string raw = hid + "/hidraw/hidraw" + std::to_string(node);
     const std::string name = NameOf(device);
@@ -424,7 +458,7 @@ std::string DeviceRecords(const Device& device, unsigned port, unsigned node, st
            "P: " + hid + "\nE: SUBSYSTEM=hid\nE: HID_ID=0003:0000" + Upper(vid) + ":0000" + Upper(pid) +
            "\nE: HID_NAME=" + name + "\nE: HID_PHYS=usb-0000:00:14.0-" + std::to_string(port) +
            "/input0\nE: HID_UNIQ=" + device.serial + "\n\n"
-           "P: " + raw + (device.denied ? "" : "\nN: hidraw" + std::to_string(node)) + "\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/hidraw" +
+           "P: " + raw + (makeNode ? "\nN: hidraw" + std::to_string(node) : "") + "\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/hidraw" +
            std::to_string(node) + "\nE: MAJOR=" + std::to_string(HIDRAW_MAJOR) + "\nE: MINOR=" + std::to_string(node) +
            "\nA: dev=" + std::to_string(HIDRAW_MAJOR) + ":" + std::to_string(node) + "\n";
 }
@@ -444,6 +478,19 @@ bool MakeForbiddenNode(const std::string& node) {
     }
     close(fd);
     return true;
+}
+
+bool LinkNodeToPty(const std::string& node) {
+    const int master = umockdev_testbed_get_dev_fd(g_testbed, node.c_str());
+    char pty[128];
+    if (ptsname_r(master, pty, sizeof pty) != 0) return false;
+    gchar* root = umockdev_testbed_get_root_dir(g_testbed);
+    const std::string path = std::string(root) + node;
+    g_free(root);
+    unlink(path.c_str());
+    if (symlink(pty, path.c_str()) == 0) return true;
+    std::fprintf(stderr, "emulated box: cannot link %s: %s\n", path.c_str(), std::strerror(errno));
+    return false;
 }
 
 int AddSlot(Device device) {
@@ -557,14 +604,24 @@ int Opens(int slot) {
     return At(slot).opens;
 }
 
-std::string Plug(int slot) {
-    std::lock_guard<std::mutex> hold(g_lock);
+std::string PlugLocked(int slot, int wantedNode) {
     Device& device = At(slot);
     if (device.plugged) return device.node;
-    const unsigned node = g_nextNode++;
-    const unsigned port = g_nextPort++;
+    if (wantedNode >= 0) {
+        for (const Device& other : g_devices)
+            if (other.plugged && other.nodeNumber == static_cast<unsigned>(wantedNode)) {
+                std::fprintf(stderr, "emulated box: /dev/hidraw%d is taken\n", wantedNode);
+                return std::string();
+            }
+    }
+    const unsigned node = wantedNode >= 0 ? static_cast<unsigned>(wantedNode) : g_nextNode++;
+    if (device.port == 0) device.port = g_nextPort++;
+    device.nodeNumber = node;
     device.node = "/dev/hidraw" + std::to_string(node);
-    const std::string records = DeviceRecords(device, port, node, &device.syspaths);
+    // The testbed keeps a node's pty for good once it made one: a device on a node used before
+    // gets that pty again, linked in by hand.
+    const bool reused = !device.denied && umockdev_testbed_get_dev_fd(g_testbed, device.node.c_str()) >= 0;
+    const std::string records = DeviceRecords(device, device.port, node, g_nextHidDevice++, !device.denied && !reused, &device.syspaths);
 
     GError* error = nullptr;
     bool added;
@@ -577,6 +634,13 @@ std::string Plug(int slot) {
         // The testbed keeps the handler for as long as it keeps the node (a program that still
         // holds a pulled node open is served by it), so this reference is not needed past the
         // attach.
+        // A node used before keeps its handler in the testbed, for whoever still holds it open; a
+        // new device on it gets a handler of its own, which the old one's holders then share.
+        const auto handled = std::find(g_handledNodes.begin(), g_handledNodes.end(), device.node);
+        if (handled != g_handledNodes.end()) {
+            umockdev_testbed_detach_ioctl(g_testbed, device.node.c_str(), nullptr);
+            g_handledNodes.erase(handled);
+        }
         UMockdevIoctlBase* handler = static_cast<UMockdevIoctlBase*>(g_object_new(NodeHandlerType(), nullptr));
         g_object_set_data(G_OBJECT(handler), "slot", GINT_TO_POINTER(slot));
         g_signal_connect(handler, "handle-ioctl", G_CALLBACK(OnIoctl), GINT_TO_POINTER(slot));
@@ -584,8 +648,10 @@ std::string Plug(int slot) {
         g_signal_connect(handler, "handle-write", G_CALLBACK(OnWrite), GINT_TO_POINTER(slot));
         added = umockdev_testbed_attach_ioctl(g_testbed, device.node.c_str(), handler, &error);
         g_object_unref(handler);
+        if (added) g_handledNodes.push_back(device.node);
     }
     added = added && umockdev_testbed_add_from_string(g_testbed, records.c_str(), &error);
+    if (added && reused) added = LinkNodeToPty(device.node);
     if (!added) {
         std::fprintf(stderr, "emulated box: cannot add %s: %s\n", device.node.c_str(), error != nullptr ? error->message : "?");
         g_clear_error(&error);
@@ -604,6 +670,11 @@ std::string Plug(int slot) {
     for (const std::string& syspath : device.syspaths) umockdev_testbed_uevent(g_testbed, syspath.c_str(), "add");
     Wake();
     return device.node;
+}
+
+std::string Plug(int slot, int node) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    return PlugLocked(slot, node);
 }
 
 void Unplug(int slot) {

@@ -42,9 +42,10 @@ std::string TestbedDirectory();
 // The lock over the simulated world; hold it to read sim::g_world while devices are plugged.
 std::mutex& WorldLock();
 
-// Devices the test can plug in and pull out. A slot keeps its serial number, so a device plugged
-// in again gets the same instance path on Windows; its node (/dev/hidrawN) is new every time, as a
-// kernel would not reuse it while the old one might still be open.
+// Devices the test can plug in and pull out. A slot keeps its serial number and its USB port, so
+// a device plugged in again gets the same instance path on Windows and the same place on the bus;
+// its node (/dev/hidrawN) is new every time unless the test names one, and its HID device is
+// numbered anew every time, as the kernel does.
 int AddBoxSlot(const sim::Box& box, const std::string& serial);
 int AddOtherDeviceSlot(std::uint16_t vendorId, std::uint16_t productId, const std::string& serial);
 // From its next plug on, the slot's node may not be opened by anyone without the capability to
@@ -63,8 +64,13 @@ int RequestsServed(int slot);
 // How often the slot's device nodes were opened, by anyone.
 int Opens(int slot);
 
-// Plugs the slot's device in: sysfs entries, the node and the "add" uevents. Returns the node.
-std::string Plug(int slot);
+// Plugs the slot's device in: sysfs entries, the node and the "add" uevents. Returns the node, or
+// empty when it could not be plugged. The device keeps the USB port of its first plug. `node`:
+// the hidraw node's number, as the kernel gives the lowest free one to the next device (a box
+// plugged in where another was just pulled out gets its node); -1 for a node never used before.
+// A box whose finish passed its check (sim::Restart) leaves on its own and comes back in its
+// firmware on the same port and node.
+std::string Plug(int slot, int node = -1);
 // Pulls it out: further transfers fail, "remove" uevents, the entries go.
 void Unplug(int slot);
 bool IsPlugged(int slot);

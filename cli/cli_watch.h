@@ -1,0 +1,20 @@
+// The main thread of an update: it starts a thread for each box, watches boxes arrive and leave,
+// holds off sleep while one is written and tells the summary. It never waits for a box.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/cli_box.h"
+
+// A box attached when the run began, as the run's choice of boxes found it.
+struct AttachedBox {
+    std::u16string path;
+    std::string instance;
+    std::string location;
+    bool bySerialOnly;
+};
+
+// Updates `initial` and, with --wait, every box that arrives; with --confirm also watches for the
+// finished boxes to come back. Returns the exit status.
+int UpdateBoxes(CliRun* run, const std::vector<AttachedBox>& initial);
