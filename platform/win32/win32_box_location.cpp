@@ -5,6 +5,9 @@
 // from the ports alone, so it is the same after the box is plugged into that port again, in
 // either mode and after a restart; the device's instance ID, which a box without a serial
 // number gets anew per port, says nothing a person can find again.
+//
+// Beside it, what else the console program asks of a box without talking to it: what tells one
+// arrival from another, and the box's USB serial number.
 #include <windows.h>
 
 #include <cfgmgr32.h>
@@ -15,8 +18,13 @@
 
 #include "platform/console.h"
 #include "platform/win32/win32_dll.h"
+#include "platform/win32/win32_utf8.h"
 
 namespace {
+
+// What the USB string descriptor of a serial number can hold: 126 UTF-16 units, and the HID
+// class driver's copy may come without its terminator.
+constexpr std::size_t SERIAL_UNITS = 126;
 
 // The HID device, an interface of a composite device, the USB device: a box is two levels
 // down; the bound only keeps a broken tree from holding the walk.
@@ -53,12 +61,7 @@ std::string FirstLocationPath(const DeviceTreeLibraries& api, DEVINST node) {
     if (api.CM_Get_DevNode_Registry_PropertyW(node, CM_DRP_LOCATION_PATHS, &type, paths.data(), &bytes, 0) != CR_SUCCESS ||
         type != REG_MULTI_SZ || paths[0] == 0)
         return std::string();
-    const int size = WideCharToMultiByte(CP_UTF8, 0, paths.data(), -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) return std::string();
-    std::string path(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, paths.data(), -1, &path[0], size, nullptr, nullptr);
-    path.resize(static_cast<std::size_t>(size - 1));
-    return path;
+    return Utf8OfWide(paths.data());
 }
 
 // The device node behind an interface path, found through a list that holds it alone.
@@ -92,4 +95,46 @@ std::string BoxLocation(const std::u16string& path) {
         if (IsUsbDevice(id)) return FirstLocationPath(api, node);
     }
     return std::string();
+}
+
+// Windows numbers the HID device node anew for each device the HID class driver sees, and the
+// interface path carries that instance ("...#7&1b2c3d4&0&0000#{...}"): a box plugged in where
+// another was just pulled out gets a path of its own. The Setup API keeps an interface it has
+// seen once registered after its device went, so only an active one counts as there.
+std::string BoxInstance(const std::u16string& path) {
+    const DeviceTreeLibraries& api = DeviceTreeLibrariesOnce();
+    if (api.SetupDiCreateDeviceInfoList == nullptr || path.empty()) return std::string();
+    const HDEVINFO list = api.SetupDiCreateDeviceInfoList(nullptr, nullptr);
+    if (list == INVALID_HANDLE_VALUE) return std::string();
+    SP_DEVICE_INTERFACE_DATA interfaceData = {};
+    interfaceData.cbSize = sizeof interfaceData;
+    const bool active = api.SetupDiOpenDeviceInterfaceW(list, reinterpret_cast<const wchar_t*>(path.c_str()), 0, &interfaceData) &&
+                        (interfaceData.Flags & SPINT_ACTIVE) != 0;
+    api.SetupDiDestroyDeviceInfoList(list);
+    return active ? Utf8OfWide(reinterpret_cast<const wchar_t*>(path.c_str())) : std::string();
+}
+
+// Opened with no access at all, as hidapi opens a device to read its strings: the HID class
+// driver answers the string requests on such a handle, and it succeeds where a keyboard or a
+// device another program opened without sharing refuses reading and writing. A serial number
+// that could not be told from another one's in a list or a record (a control character, a byte
+// beyond ASCII, the comma that separates fields) is taken for none.
+std::string BoxSerial(const std::u16string& path) {
+    const HidLibraries& api = HidLibrariesOnce();
+    if (api.loadError != ERROR_SUCCESS) return std::string();
+    const HANDLE device = CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    if (device == INVALID_HANDLE_VALUE) return std::string();
+    wchar_t units[SERIAL_UNITS + 1] = {};  // the last one stays the terminator
+    const bool read = api.HidD_GetSerialNumberString(device, units, SERIAL_UNITS * sizeof(wchar_t)) != FALSE;
+    CloseHandle(device);
+    if (!read) return std::string();
+    std::string serial;
+    for (const wchar_t* unit = units; *unit != 0; ++unit) {
+        if (*unit < 0x20 || *unit > 0x7E || *unit == L',') return std::string();
+        serial += static_cast<char>(*unit);
+    }
+    const std::size_t first = serial.find_first_not_of(' ');
+    if (first == std::string::npos) return std::string();
+    return serial.substr(first, serial.find_last_not_of(' ') - first + 1);
 }

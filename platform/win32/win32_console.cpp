@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/win32_console_stop.h"
+
 #include <atomic>
 #include <cstdlib>
 #include <vector>
@@ -47,6 +49,7 @@ DWORD g_originalMode = 0;
 void RestoreOutputMode() { SetConsoleMode(StreamOf(ConsoleStream::Out).handle, g_originalMode); }
 
 std::atomic<int> g_stops{0};
+std::atomic<int> g_interrupts{0};  // of those, Ctrl+C and Ctrl+Break
 std::atomic<int> g_firstSignal{0};
 HANDLE g_wake = nullptr;  // auto-reset: set by the control handler, waited on by ConsoleWaitForStop
 
@@ -67,10 +70,14 @@ HANDLE g_wake = nullptr;  // auto-reset: set by the control handler, waited on b
 // status. A closed window counts as SIGHUP (1, status 129), as a terminal that goes away on
 // Linux; a shutdown as SIGTERM (15, status 143), as the system stopping a program there.
 //
+// Only the two keys are the operator's interrupt: a second of them may cut the boxes being
+// written short, whereas a closed window or a shutdown, which Windows does not let the program
+// outlast anyway, only keeps new boxes from starting.
+//
 // CTRL_LOGOFF_EVENT and CTRL_SHUTDOWN_EVENT reach only a program that runs as a service (an
 // interactive one has been ended with its session before they are sent), and on Windows 7 and
 // later only while the process has not loaded user32.dll (setupapi.dll, which the real program
-// uses, loads it). For a service, CTRL_LOGOFF_EVENT says that some user signed out, not that the
+// uses, loads it, and the real program's watch on arrivals imports it). For a service, CTRL_LOGOFF_EVENT says that some user signed out, not that the
 // service must stop, so it is answered as handled and not counted; left to the default handler,
 // it would end the process.
 BOOL WINAPI OnControlEvent(DWORD event) {
@@ -85,6 +92,8 @@ BOOL WINAPI OnControlEvent(DWORD event) {
     }
     int none = 0;
     g_firstSignal.compare_exchange_strong(none, signal);
+    // Counted before the request itself, so that no reader sees a request without its kind.
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) ++g_interrupts;
     ++g_stops;
     SetEvent(g_wake);
     if (event == CTRL_CLOSE_EVENT || event == CTRL_SHUTDOWN_EVENT) Sleep(INFINITE);
@@ -173,6 +182,10 @@ int ConsoleStopRequests(int* firstSignal) {
     if (firstSignal != nullptr) *firstSignal = g_firstSignal;
     return g_stops;
 }
+
+int ConsoleInterrupts() { return g_interrupts; }
+
+HANDLE ConsoleStopEvent() { return g_wake; }
 
 void ConsoleWaitForStop(std::uint32_t milliseconds) {
     if (g_wake == nullptr || WaitForSingleObject(g_wake, milliseconds) == WAIT_FAILED) Sleep(milliseconds);

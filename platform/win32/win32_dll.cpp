@@ -117,7 +117,8 @@ const HidLibraries& HidLibrariesOnce() {
                               "HidD_GetAttributes", entries.HidD_GetAttributes,
                               "HidD_GetPreparsedData", entries.HidD_GetPreparsedData,
                               "HidD_FreePreparsedData", entries.HidD_FreePreparsedData,
-                              "HidP_GetCaps", entries.HidP_GetCaps) &&
+                              "HidP_GetCaps", entries.HidP_GetCaps,
+                              "HidD_GetSerialNumberString", entries.HidD_GetSerialNumberString) &&
                    ResolveAll(LoadFromSystem(L"setupapi.dll"),
                               "SetupDiGetClassDevsW", entries.SetupDiGetClassDevsW,
                               "SetupDiEnumDeviceInterfaces", entries.SetupDiEnumDeviceInterfaces,

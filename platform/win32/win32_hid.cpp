@@ -23,12 +23,18 @@ static_assert(sizeof(HANDLE) == sizeof(DeviceHandle), "device handles pass throu
 struct InterfaceList {
     HDEVINFO set;
     GUID hidGuid;
+    std::uint32_t failuresInRow;  // members the set would not hand out, since the last it did
 };
 
 namespace {
 
 // A box that stops answering must not hold the update up for longer than this per report.
 constexpr DWORD REPORT_WRITE_TIMEOUT_MS = 1000;
+
+// A set that refuses every index for a reason other than its end (a handle gone bad) would never
+// say ERROR_NO_MORE_ITEMS, and the caller would ask for ever: after this many refusals in a row
+// the list counts as over. No machine has that many HID interfaces that cannot be read.
+constexpr std::uint32_t MOST_FAILURES_IN_ROW = 256;
 
 HANDLE AsHandle(DeviceHandle device) { return reinterpret_cast<HANDLE>(device); }
 
@@ -102,7 +108,7 @@ InterfaceList* HidListInterfaces() {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    *list = InterfaceList{set, hidGuid};
+    *list = InterfaceList{set, hidGuid, 0};
     return list;
 }
 
@@ -114,8 +120,13 @@ Listed HidInterfaceAt(InterfaceList* list, std::uint32_t index, ListedInterface*
     if (api == nullptr) return Listed::End;
     SP_DEVICE_INTERFACE_DATA data = {};
     data.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
-    // Whatever the reason it fails for, the list is over.
-    if (!api->SetupDiEnumDeviceInterfaces(list->set, nullptr, &list->hidGuid, index, &data)) return Listed::End;
+    // Only ERROR_NO_MORE_ITEMS ends the list. Another refusal (a member that went while the set
+    // was read, no memory for a moment) is that member's alone, and the box may be the next one.
+    if (!api->SetupDiEnumDeviceInterfaces(list->set, nullptr, &list->hidGuid, index, &data)) {
+        if (GetLastError() == ERROR_NO_MORE_ITEMS || ++list->failuresInRow > MOST_FAILURES_IN_ROW) return Listed::End;
+        return Listed::Unreadable;
+    }
+    list->failuresInRow = 0;
     member->path = DetailPath(*api, list->set, data);
     return member->path != nullptr ? Listed::Interface : Listed::Unreadable;
 }
