@@ -8,8 +8,6 @@
 
 #include "cli/cli_run.h"
 #include "platform/sim/sim_demo_world.h"
-#include "resources/firmware_image.h"
-#include "update/engine.h"
 
 int main(int argc, char** argv) {
     int boxes = 4;
@@ -27,6 +25,6 @@ int main(int argc, char** argv) {
         }
         rest.push_back(argv[i]);
     }
-    AttachDemoBoxes(boxes, FIRMWARE_IMAGE, FIRMWARE_IMAGE_SIZE, IMAGE_VERSION);
+    AttachDemoBoxes(boxes);
     return RunConsoleProgram(static_cast<int>(rest.size()), rest.data(), "veltabox-cli-demo", true);
 }

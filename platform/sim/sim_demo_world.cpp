@@ -4,6 +4,8 @@
 #include <string>
 
 #include "platform/sim/sim_box.h"
+#include "resources/firmware_image.h"
+#include "update/engine.h"
 
 void AttachDemoBox() {
     sim::Reset();
@@ -13,7 +15,7 @@ void AttachDemoBox() {
     sim::AddBox(box);
 }
 
-void AttachDemoBoxes(int count, const std::uint8_t* image, std::uint32_t size, std::uint32_t version) {
+void AttachDemoBoxes(int count) {
     sim::Reset();
     sim::g_world.realTime = true;
     for (int i = 0; i < count; ++i) {
@@ -23,8 +25,8 @@ void AttachDemoBoxes(int count, const std::uint8_t* image, std::uint32_t size, s
         std::snprintf(serial, sizeof serial, "SIM%04d", i + 1);
         box.serial = serial;
         box.restart.enabled = true;
-        box.restart.image.assign(image, image + size);
-        box.restart.version = version;
+        box.restart.image.assign(FIRMWARE_IMAGE, FIRMWARE_IMAGE + FIRMWARE_IMAGE_SIZE);
+        box.restart.version = IMAGE_VERSION;
         const std::string path = "simulated:box-" + std::to_string(i + 1);
         sim::AddBox(box, std::u16string(path.begin(), path.end()));
     }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/console.h"
+#include "platform/serial_number.h"
 #include "platform/win32/win32_dll.h"
 #include "platform/win32/win32_utf8.h"
 
@@ -129,12 +130,11 @@ std::string BoxSerial(const std::u16string& path) {
     const bool read = api.HidD_GetSerialNumberString(device, units, SERIAL_UNITS * sizeof(wchar_t)) != FALSE;
     CloseHandle(device);
     if (!read) return std::string();
-    std::string serial;
-    for (const wchar_t* unit = units; *unit != 0; ++unit) {
-        if (*unit < 0x20 || *unit > 0x7E || *unit == L',') return std::string();
-        serial += static_cast<char>(*unit);
-    }
-    const std::size_t first = serial.find_first_not_of(' ');
-    if (first == std::string::npos) return std::string();
-    return serial.substr(first, serial.find_last_not_of(' ') - first + 1);
+    // Beyond ASCII it is no serial either way; below, the rule is the one Linux's serials follow.
+    std::string raw;
+    for (const wchar_t* unit = units; *unit != 0; ++unit) raw += *unit < 0x80 ? static_cast<char>(*unit) : '\x7F';
+    return UsableSerialNumber(raw);
 }
+
+// Windows never refuses a HID interface to the user for want of a rule: nothing to add.
+std::string ConsoleDeniedAdvice(const std::u16string&) { return std::string(); }
