@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the one program the demo starts and starts it on this display: the real
-# program with a simulated box attached (in bootloader mode, with an older firmware, paced like
-# a real box), so that a whole update can be watched without hardware. Without a display it
-# runs the console demo instead: four simulated boxes updated at once, live, in this terminal.
+# Installs what is missing, builds the one program the demo starts, and starts it on this
+# display: the real program with a simulated box attached (in bootloader mode, with an older
+# firmware, paced like a real box), so that a whole update can be watched without hardware.
+# Without a display it runs the console demo instead: four simulated boxes updated at once, live,
+# in this terminal.
 #
 #   bash scripts/demo.sh          the native Linux demo (GTK): build/linux/veltabox-updater-demo
 #   bash scripts/demo.sh --wine   the Windows demo under Wine: build/windows/veltabox-updater-demo.exe
