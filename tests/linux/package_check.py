@@ -7,7 +7,8 @@ For each program in the package: hardened as Debian's own (BIND_NOW, GNU_RELRO, 
 protector's __stack_chk_fail and fortified *_chk calls imported), stripped (no debug section,
 no symbol table, no .comment) with a GNU build id; its debug information in the -dbgsym package
 under /usr/lib/debug/.build-id/, from which gdb names its functions and their source lines, and
-without which it cannot. No file of either package holds the source folder, a BUILD_PATH or the
+without which it cannot; a core of the shipped console demo taken mid-update (gcore) read back
+with it, as a user's crash would be.  No file of either package holds the source folder, a BUILD_PATH or the
 host's name. Prints one PASS or FAIL line per check and ends with the tally.
 """
 import os
@@ -79,6 +80,37 @@ def check_program(program, name, debug_root, source_dir):
     check(not re.search(r"^Line \d+ of", bare, re.M), f"{name}: without the debug package gdb finds no line")
 
 
+def check_core(program, debug_root, scratch):
+    """A core of the stripped program in the middle of an update, read as a crash would be."""
+    demo = subprocess.Popen([program, "--boxes", "1", "update"], stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL, text=True)
+    try:
+        # Piped, the demo says when the update has begun; from then on a thread is inside it.
+        for line in demo.stdout:
+            if "Update begonnen" in line:
+                break
+        core = os.path.join(scratch, "core")
+        taken = subprocess.run(["gcore", "-o", core, str(demo.pid)], capture_output=True, text=True)
+    finally:
+        demo.kill()
+        demo.wait()
+    core += f".{demo.pid}"
+    if not check(taken.returncode == 0 and os.path.isfile(core), "gcore takes a core of the shipped console demo"):
+        print(taken.stdout + taken.stderr)
+        return
+    frame = re.compile(r"^#\d+ .*\bUpdateBox\(.*\) at (\./update/engine\.cpp:\d+)$", re.M)
+    for folder, wanted in ((os.path.join(debug_root, "usr/lib/debug"), True), (os.path.join(debug_root, "nowhere"), False)):
+        trace = subprocess.run(["gdb", "-batch", "-nx", "-iex", f"set debug-file-directory {folder}",
+                                "-ex", "thread apply all bt", program, core],
+                               capture_output=True, text=True, env=dict(os.environ, LC_ALL="C")).stdout
+        found = frame.search(trace)
+        if wanted:
+            check(found, "gdb reads the core with the debug package: "
+                  + (f"UpdateBox at {found.group(1)}" if found else "no frame of UpdateBox with its line"))
+        else:
+            check(not found, "without the debug package the core shows no function's source line")
+
+
 def files_holding(root, needles):
     """The files under root that contain any of needles, debug sections decompressed first."""
     hits = []
@@ -116,6 +148,7 @@ def main():
         check(len(programs) == 4, f"the package holds four programs ({' '.join(programs)})")
         for name in programs:
             check_program(os.path.join(bin_dir, name), name, debug_root, source_dir)
+        check_core(os.path.join(bin_dir, "veltabox-cli-demo"), debug_root, scratch)
 
         needles = [source_dir] + [os.path.realpath(path) for path in sys.argv[4:]]
         host = socket.gethostname()
