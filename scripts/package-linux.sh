@@ -101,7 +101,7 @@ echo "== installing and removing it"
 # machine's own.
 if [ "$(id -u)" -ne 0 ]; then
   echo "   skipped: installing needs root"
-elif dpkg-query -W -f='${Status}\n' veltabox-updater veltabox-updater-dbgsym 2>/dev/null | grep -q "installed"; then
+elif dpkg-query -W -f='${Status}\n' veltabox-updater veltabox-updater-dbgsym 2>/dev/null | grep -q " installed$"; then
   echo "   skipped: veltabox-updater or its debug package is already installed on this machine"
 elif dpkg -i "$deb" "$dbgsym" >"$unpacked/dpkg.log" 2>&1; then
   pass "dpkg -i installs and configures it and its debug package"
