@@ -10,10 +10,12 @@ packages=(
   libsqlite3-dev tcl
   # The Linux programs: GTK 3 and udev, and what their tests and their package need: umockdev
   # for udev events, a desktop session for the end-to-end tests (session bus, accessibility bus,
-  # window manager, a stand-in logind, fonts), and the packaging tools.
+  # window manager, a stand-in logind, fonts), and the packaging tools (binutils to strip the
+  # programs and keep their debug information aside, gdb to read it back, git for the package's
+  # dates).
   libgtk-3-dev libudev-dev pkg-config umockdev libumockdev-dev libumockdev0
   dbus dbus-x11 at-spi2-core python3-pyatspi python3-dbus python3-dbusmock openbox wmctrl fonts-dejavu-core
-  imagemagick x11-utils dpkg-dev file lintian desktop-file-utils appstream
+  imagemagick x11-utils dpkg-dev file lintian desktop-file-utils appstream binutils gdb git
 )
 missing=()
 for p in "${packages[@]}"; do

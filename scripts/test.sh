@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Every test of the project: the suites natively (the Linux window half's and HID half's among
 # them), the same suites under AddressSanitizer and UndefinedBehaviorSanitizer, the Linux package
-# with lintian, the Linux programs end to end through their accessibility tree, bounded fuzzing
+# with lintian, its programs' hardening and debug package, and its reproducibility, the Linux programs end to end through their accessibility tree, bounded fuzzing
 # runs of the device link and of the hidraw backend's report-descriptor parser, the Windows
 # programs' cross build with its resource and reproducibility checks, a signed release of them,
 # and the signed programs end to end under Wine: the demo and the no-box cases, then the shipped
@@ -22,6 +22,12 @@ ctest --preset linux-sanitize -j"$jobs"
 
 echo "== the Linux package"
 bash scripts/package-linux.sh
+# The package built once more, from a copy of the sources in another folder, the tests left out:
+# the two must be byte-identical. The copy is kept for the release below, which checks the same
+# and so rebuilds nothing.
+debsecond=$(mktemp -d)
+trap 'rm -rf "$debsecond"' EXIT
+/usr/bin/python3 scripts/deb_reproducible.py --second "$debsecond"
 
 echo "== the Linux programs end to end (Xvfb, accessibility tree)"
 /usr/bin/python3 tests/linux/ui_e2e.py
@@ -45,7 +51,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$jobs"
 corpus=$(mktemp -d)
 mkdir -p "$corpus/inputs"
-trap 'rm -rf "$corpus"' EXIT
+trap 'rm -rf "$debsecond" "$corpus"' EXIT
 fuzz fuzz_device_link "$FUZZ_SECONDS" 512 inputs
 
 echo "== fuzzing the hidraw backend's report-descriptor parser (${FUZZ_DESCRIPTOR_SECONDS:=30} s)"
@@ -61,7 +67,7 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"
 python3 resources/check_resources.py
 second=$(mktemp -d)
-trap 'rm -rf "$corpus" "$second"' EXIT
+trap 'rm -rf "$debsecond" "$corpus" "$second"' EXIT
 cmake --preset windows -B "$second/build" >/dev/null
 cmake --build "$second/build" -j"$jobs" >/dev/null
 for exe in veltabox-updater.exe veltabox-updater-demo.exe veltabox-cli.exe veltabox-cli-demo.exe; do
@@ -71,11 +77,11 @@ done
 
 echo "== release: the programs signed with a throwaway certificate"
 keys=$(mktemp -d)
-trap 'rm -rf "$corpus" "$second" "$keys"' EXIT
+trap 'rm -rf "$debsecond" "$corpus" "$second" "$keys"' EXIT
 openssl req -x509 -newkey rsa:3072 -nodes -days 1 -subj "/CN=VELTABOX release check (throwaway)" \
   -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
   -keyout "$keys/key.pem" -out "$keys/cert.pem" 2>/dev/null
-SIGN_CERT=$keys/cert.pem SIGN_KEY=$keys/key.pem bash scripts/release.sh
+SIGN_CERT=$keys/cert.pem SIGN_KEY=$keys/key.pem VELTABOX_DEB_SECOND=$debsecond bash scripts/release.sh
 (cd dist && sha256sum -c SHA256SUMS)
 # The verification the release rests on must refuse a signed program with one byte changed.
 python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); d[4096] ^= 0xFF; open(sys.argv[2], "wb").write(d)' \
