@@ -69,6 +69,8 @@ for exe in veltabox-updater.exe veltabox-updater-demo.exe veltabox-cli.exe velta
   echo "$exe: $(stat -c %s "build/windows/$exe") bytes, identical in two clean builds"
 done
 
+echo "SQLite compiled into the Windows programs: $(x86_64-w64-mingw32-size -t build/windows/history/libveltabox_sqlite.a | awk 'END {print $4}') bytes of code and data"
+
 echo "== the record of updates with SQLite compiled in, under Wine"
 python3 scripts/history_wine.py
 
