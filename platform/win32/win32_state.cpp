@@ -48,11 +48,18 @@ std::string StateDefaultHistoryPath(bool demo) {
     return Utf8(folder, static_cast<int>(length)) + "\\SORVANTIK\\VELTABOX\\" + (demo ? "demo-history.sqlite3" : "history.sqlite3");
 }
 
-// Each folder above the file, from the top; one that exists already (a drive's root, a share)
-// is passed over. The folders inherit the access of the profile they are made in.
+// Each folder above the file, from the top; one that exists already (a drive's root) is passed
+// over, and so is a share's \\server\share, which is no folder to make. The folders inherit
+// the access of the profile they are made in.
 bool StateMakeFolderFor(const std::string& file, std::string* error) {
     const std::wstring path = Wide(file);
-    for (std::size_t end = path.find_first_of(L"\\/", 1); end != std::wstring::npos; end = path.find_first_of(L"\\/", end + 1)) {
+    std::size_t end = path.find_first_of(L"\\/", 1);
+    if (end == 1) {  // a share: its server's and its own name come first
+        end = path.find_first_of(L"\\/", 2);
+        if (end != std::wstring::npos) end = path.find_first_of(L"\\/", end + 1);
+        if (end != std::wstring::npos) end = path.find_first_of(L"\\/", end + 1);
+    }
+    for (; end != std::wstring::npos; end = path.find_first_of(L"\\/", end + 1)) {
         const std::wstring folder = path.substr(0, end);
         if (IsFolder(folder) || (folder.size() == 2 && folder[1] == L':')) continue;
         if (CreateDirectoryW(folder.c_str(), nullptr)) continue;
