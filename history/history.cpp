@@ -42,12 +42,14 @@ bool Fail(sqlite3* db, const std::string& what, std::string* error) {
     if (error != nullptr) {
         *error = what + ": " + sqlite3_errmsg(db);
         // The system's own number, where the file or the disk failed (it is kept from the last
-        // such failure, so only then does it belong to this one).
-        const int kind = sqlite3_errcode(db) & 0xFF;
+        // such failure, so only then does it belong to this one). Not for a file that could not
+        // be opened: SQLite tries again to open it for reading, and the number is that try's.
+        const int extended = sqlite3_extended_errcode(db);
+        const int kind = extended & 0xFF;
         const int system = sqlite3_system_errno(db);
-        if (system != 0 && (kind == SQLITE_CANTOPEN || kind == SQLITE_IOERR || kind == SQLITE_FULL || kind == SQLITE_READONLY)) {
-            *error += " (system error " + std::to_string(system) + ")";
-        }
+        if (system != 0 && (kind == SQLITE_IOERR || kind == SQLITE_FULL)) *error += " (system error " + std::to_string(system) + ")";
+        // A file this user may write, in a folder it may not: WAL keeps two files beside it.
+        if (extended == SQLITE_READONLY_DIRECTORY) *error += " (its folder must let this user make the -wal and -shm files beside it)";
     }
     return false;
 }

@@ -299,7 +299,8 @@ TEST(History, AFileThatCannotBeWrittenIsRefusedWithAText) {
     close(texts[0]);
     EXPECT_EQ(child.End(), 0);
     EXPECT_TRUE(std::regex_match(said, std::regex("refused: could not open the record of updates .*/locked/new.sqlite3: .+\n"
-                                                  "refused: .*/locked/old.sqlite3.*: .+\n")))
+                                                  "refused: could not set up the record of updates .*/locked/old.sqlite3: .+ "
+                                                  "\\(its folder must let this user make the -wal and -shm files beside it\\)\n")))
         << said;
 
     // A file whose writes fail after it opened (here a trigger refuses every new row).
