@@ -42,12 +42,14 @@ bool Fail(sqlite3* db, const std::string& what, std::string* error) {
     if (error != nullptr) {
         *error = what + ": " + sqlite3_errmsg(db);
         // The system's own number, where the file or the disk failed (it is kept from the last
-        // such failure, so only then does it belong to this one).
-        const int kind = sqlite3_errcode(db) & 0xFF;
+        // such failure, so only then does it belong to this one). Not for a file that could not
+        // be opened: SQLite tries again to open it for reading, and the number is that try's.
+        const int extended = sqlite3_extended_errcode(db);
+        const int kind = extended & 0xFF;
         const int system = sqlite3_system_errno(db);
-        if (system != 0 && (kind == SQLITE_CANTOPEN || kind == SQLITE_IOERR || kind == SQLITE_FULL || kind == SQLITE_READONLY)) {
-            *error += " (system error " + std::to_string(system) + ")";
-        }
+        if (system != 0 && (kind == SQLITE_IOERR || kind == SQLITE_FULL)) *error += " (system error " + std::to_string(system) + ")";
+        // A file this user may write, in a folder it may not: WAL keeps two files beside it.
+        if (extended == SQLITE_READONLY_DIRECTORY) *error += " (its folder must let this user make the -wal and -shm files beside it)";
     }
     return false;
 }
@@ -111,20 +113,19 @@ struct Write {
     }
 };
 
-// Creates the table in a file that has none, or refuses a file that is not a record of updates
-// this program can keep. user_version and application_id are read and written within the same
-// IMMEDIATE transaction, so two programs that open a new file at once create it once.
-bool MakeSchema(History* history, std::string* error) {
-    sqlite3* db = history->db;
-    const std::string where = "the record of updates " + history->path;
-    Write write(db);
-    if (!write.Begin("could not lock " + where, error)) return false;
+struct Kind {
     std::int64_t version = 0, application = 0, tables = 0;
-    if (!PragmaNumber(db, "PRAGMA user_version", &version, "could not read " + where, error) ||
-        !PragmaNumber(db, "PRAGMA application_id", &application, "could not read " + where, error) ||
-        !PragmaNumber(db, "SELECT count(*) FROM sqlite_schema", &tables, "could not read " + where, error)) {
+};
+
+// What the file holds, and whether this program may keep its record there: not in another
+// program's database, nor in a table of a newer version.
+bool KindKept(sqlite3* db, const std::string& where, Kind* kind, std::string* error) {
+    if (!PragmaNumber(db, "PRAGMA user_version", &kind->version, "could not read " + where, error) ||
+        !PragmaNumber(db, "PRAGMA application_id", &kind->application, "could not read " + where, error) ||
+        !PragmaNumber(db, "SELECT count(*) FROM sqlite_schema", &kind->tables, "could not read " + where, error)) {
         return false;
     }
+    const std::int64_t application = kind->application, version = kind->version;
     if (application != 0 && application != APPLICATION_ID) {
         if (error != nullptr) *error = where + " is another program's database (application_id " + std::to_string(application) + ")";
         return false;
@@ -136,11 +137,22 @@ bool MakeSchema(History* history, std::string* error) {
         }
         return false;
     }
-    if (version == SCHEMA_VERSION) return true;  // rolled back: nothing was written
-    if (tables != 0) {
+    if (version == 0 && kind->tables != 0) {
         if (error != nullptr) *error = where + " is a database of another kind (it has tables but no record of updates)";
         return false;
     }
+    return true;
+}
+
+// Creates the table in a file that has none. user_version is read and written within one
+// IMMEDIATE transaction, so two programs that open a new file at once create it once.
+bool MakeSchema(History* history, std::string* error) {
+    sqlite3* db = history->db;
+    const std::string where = "the record of updates " + history->path;
+    Write write(db);
+    Kind kind;
+    if (!write.Begin("could not lock " + where, error) || !KindKept(db, where, &kind, error)) return false;
+    if (kind.version == SCHEMA_VERSION) return true;  // rolled back: nothing was written
     // Rows are never deleted, so ids are never used twice without AUTOINCREMENT. The partial
     // index keeps the look for records left open cheap however long the record grows.
     const char* create =
@@ -316,9 +328,12 @@ History* OpenHistory(const std::string& path, std::string* error) {
     } else {
         // Per connection, as SQLite keeps them: wait for the other writers, and sync the WAL at
         // every commit, so that a record committed before an update began survives a power
-        // loss during it. WAL itself is kept in the file: set when it is not (at its creation).
+        // loss during it. WAL itself is kept in the file: set when it is not (at its creation),
+        // and only in a file that is, or is to become, a record of updates.
+        Kind kind;
         sqlite3_busy_timeout(history->db, BUSY_TIMEOUT_MS);
         ok = Exec(history->db, "PRAGMA synchronous = FULL", "could not set up " + where, error) &&
+             KindKept(history->db, where, &kind, error) &&
              PragmaText(history->db, "PRAGMA journal_mode", &mode, "could not read " + where, error);
         if (ok && mode != "wal") {
             ok = PragmaText(history->db, "PRAGMA journal_mode = WAL", &mode, "could not set up " + where, error);

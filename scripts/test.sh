@@ -70,10 +70,15 @@ second=$(mktemp -d)
 trap 'rm -rf "$debsecond" "$corpus" "$second"' EXIT
 cmake --preset windows -B "$second/build" >/dev/null
 cmake --build "$second/build" -j"$jobs" >/dev/null
-for exe in veltabox-updater.exe veltabox-updater-demo.exe veltabox-cli.exe veltabox-cli-demo.exe; do
+for exe in veltabox-updater.exe veltabox-updater-demo.exe veltabox-cli.exe veltabox-cli-demo.exe history_probe.exe; do
   cmp "build/windows/$exe" "$second/build/$exe"
   echo "$exe: $(stat -c %s "build/windows/$exe") bytes, identical in two clean builds"
 done
+
+echo "SQLite compiled into the Windows programs: $(x86_64-w64-mingw32-size -t build/windows/history/libveltabox_sqlite.a | awk 'END {print $4}') bytes of code and data"
+
+echo "== the record of updates with SQLite compiled in, under Wine"
+python3 scripts/history_wine.py
 
 echo "== release: the programs signed with a throwaway certificate"
 keys=$(mktemp -d)
