@@ -13,10 +13,12 @@
 #include <cfgmgr32.h>
 #include <setupapi.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "platform/console.h"
+#include "platform/hid.h"
 #include "platform/serial_number.h"
 #include "platform/win32/win32_dll.h"
 #include "platform/win32/win32_utf8.h"
@@ -100,19 +102,23 @@ std::string BoxLocation(const std::u16string& path) {
 
 // Windows numbers the HID device node anew for each device the HID class driver sees, and the
 // interface path carries that instance ("...#7&1b2c3d4&0&0000#{...}"): a box plugged in where
-// another was just pulled out gets a path of its own. The Setup API keeps an interface it has
-// seen once registered after its device went, so only an active one counts as there.
+// another was just pulled out gets a path of its own. The path counts while the interface list
+// names it; the Setup API keeps an interface registered after its device went.
 std::string BoxInstance(const std::u16string& path) {
-    const DeviceTreeLibraries& api = DeviceTreeLibrariesOnce();
-    if (api.SetupDiCreateDeviceInfoList == nullptr || path.empty()) return std::string();
-    const HDEVINFO list = api.SetupDiCreateDeviceInfoList(nullptr, nullptr);
-    if (list == INVALID_HANDLE_VALUE) return std::string();
-    SP_DEVICE_INTERFACE_DATA interfaceData = {};
-    interfaceData.cbSize = sizeof interfaceData;
-    const bool active = api.SetupDiOpenDeviceInterfaceW(list, reinterpret_cast<const wchar_t*>(path.c_str()), 0, &interfaceData) &&
-                        (interfaceData.Flags & SPINT_ACTIVE) != 0;
-    api.SetupDiDestroyDeviceInfoList(list);
-    return active ? Utf8OfWide(reinterpret_cast<const wchar_t*>(path.c_str())) : std::string();
+    if (path.empty()) return std::string();
+    InterfaceList* const list = HidListInterfaces();
+    if (list == nullptr) return std::string();
+    bool present = false;
+    ListedInterface member = {};
+    for (std::uint32_t index = 0; !present; ++index) {
+        const Listed listed = HidInterfaceAt(list, index, &member);
+        if (listed == Listed::End) break;
+        if (listed != Listed::Interface) continue;
+        present = path == member.path;
+        std::free(member.path);
+    }
+    HidFreeInterfaceList(list);
+    return present ? Utf8OfWide(reinterpret_cast<const wchar_t*>(path.c_str())) : std::string();
 }
 
 // Opened with no access at all, as hidapi opens a device to read its strings: the HID class
