@@ -297,6 +297,16 @@ void ReceiveReport(Box& box, const std::uint8_t* report, std::uint32_t length) {
     }
 }
 
+std::uint32_t SendInfoAnswer(const Box& box, std::uint8_t* report, std::uint32_t length) {
+    std::uint32_t sent = length < sizeof box.infoAnswer ? length : static_cast<std::uint32_t>(sizeof box.infoAnswer);
+    const Faults& faults = box.faults;
+    if (faults.shortAnswersFrom != 0 && box.infoAnswers >= faults.shortAnswersFrom && faults.shortAnswerLength < sent)
+        sent = faults.shortAnswerLength;
+    std::memcpy(report, box.infoAnswer, sent);
+    if (sent > 0) report[0] = faults.answerReportId;
+    return sent;
+}
+
 void LogWire(Direction direction, int box, const std::uint8_t* bytes, std::uint32_t length, bool ok) {
     WireEntry entry;
     entry.timeUs = NowUs();

@@ -12,10 +12,13 @@
 //
 //   box NAME [pid=N] [mode=boot|app] [firmware=HEX] [bootloader=HEX] [appkind=N] [in=N] [out=N]
 //            [serial=S] [fail-write=K] [pull-after=K] [silent] [block-never] [fail-first=K]
-//            [old-kernel] [denied]   fail-first: its first K info requests are stalled (a box
+//            [old-kernel] [denied] [info-length=N] [info-length-from=K] [info-id=N]
+//                              fail-first: its first K info requests are stalled (a box
 //                              just enumerated); old-kernel: hidraw refuses HIDIOCGINPUT (Linux
 //                              < 5.11); denied: its node may not be opened (mode 0, as a node
-//                              without the package's udev rule is to a user)
+//                              without the package's udev rule is to a user); info-length: its
+//                              info answers come N bytes long, report ID included (0: empty),
+//                              from its K-th on (1 unless told); info-id: they carry report ID N
 //   other NAME vid=HEX pid=HEX [serial=S]
 //   plug NAME | unplug NAME         the node, or nothing
 //   state NAME      plugged, reports taken, refusals, lock state, the flash, late answers
@@ -85,6 +88,11 @@ std::string DefineBox(const std::string& name, std::istringstream& args) {
         else if (key == "old-kernel") box.faults.infoRequestUnsupported = true;
         else if (key == "denied") denied = true;
         else if (key == "block-never") box.faults.blockAnswerNever = true;
+        else if (key == "info-length") {
+            box.faults.shortAnswerLength = Number(value);
+            if (box.faults.shortAnswersFrom == 0) box.faults.shortAnswersFrom = 1;
+        } else if (key == "info-length-from") box.faults.shortAnswersFrom = Number(value);
+        else if (key == "info-id") box.faults.answerReportId = static_cast<std::uint8_t>(Number(value));
         else return "error unknown setting " + arg;
     }
     const int slot = emu::AddBoxSlot(box, serial);

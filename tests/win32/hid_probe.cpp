@@ -277,9 +277,13 @@ int InfoAnswers(unsigned count) {
         BuildRequest(request, memory ? CMD_READ_MEMORY : CMD_GET_INFO, memory ? READ_MEMORY_LENGTH : 0);
         if (memory) PutLe32(request + 3, INFO_PAGE_ADDRESS);
         Report answer = {REPORT_ID_RESPONSE};
-        if (!SendRequest(g_device, request) || HidGetInputReport(g_device.handle, answer, REPORT_BUFFER_SIZE, INFO_ANSWER_TIMEOUT_MS) != HidStatus::Ok) {
+        std::uint32_t received = 0;
+        if (!SendRequest(g_device, request) ||
+            HidGetInputReport(g_device.handle, answer, REPORT_BUFFER_SIZE, INFO_ANSWER_TIMEOUT_MS, &received) != HidStatus::Ok ||
+            received < (memory ? MEMORY_ANSWER_LENGTH : INFO_ANSWER_LENGTH)) {
             ++failed;
-            std::printf("request %u failed, error %u\n", i, static_cast<unsigned>(SystemLastError()));
+            std::printf("request %u failed (%u bytes), error %u\n", i, static_cast<unsigned>(received),
+                        static_cast<unsigned>(SystemLastError()));
             continue;
         }
         // The information page begins with "VELT"; a CMD_GET_INFO answer in bootloader mode has
