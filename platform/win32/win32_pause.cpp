@@ -120,15 +120,21 @@ std::uint64_t SystemClockMicroseconds() { return MicrosecondsOf(Ticks(), Frequen
 // is late by whole ticks does not turn the pauses into spinning.
 //
 // The timer and the lateness are the calling thread's, so that the threads of several boxes
-// each keep their own pace.
+// each keep their own pace. A failed report is followed by its pause before the caller reads the
+// last error, and the fiber-local slot's calls set it (FlsGetValue to ERROR_SUCCESS), so the
+// pause leaves it as it found it.
 void SystemPauseUntil(std::uint64_t deadline) {
+    const DWORD error = GetLastError();
     PauseTimer fallback = {nullptr, false, 0};
     PauseTimer* own = ThreadPauseTimer();
     PauseTimer& pause = own != nullptr ? *own : fallback;
     LONGLONG& lateness = pause.lateness;
     const LONGLONG frequency = Frequency();
     const LONGLONG end = TicksOf(deadline, frequency);
-    if (Ticks() >= end) return;
+    if (Ticks() >= end) {
+        SetLastError(error);
+        return;
+    }
     const LONGLONG slack = frequency / 20000;       // 50 us
     const LONGLONG mostEarly = frequency / 500;     // 2 ms
     const bool finerTick = !pause.highResolution && BeginFinerTick();
@@ -144,8 +150,11 @@ void SystemPauseUntil(std::uint64_t deadline) {
         lateness = (lateness * 7 + (late > 0 ? late : 0)) / 8;
     }
     if (finerTick) EndFinerTick();
+    SetLastError(error);
 }
 
 void SystemPause(std::uint32_t milliseconds) {
+    const DWORD error = GetLastError();
     SystemPauseUntil(SystemClockMicroseconds() + static_cast<std::uint64_t>(milliseconds) * 1000);
+    SetLastError(error);
 }
