@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "app/main_window.h"
 #include "app/text.h"
+#include "app/version_format.h"
 #include "resources/catalogue.h"
 #include "resources/resource_ids.h"
 
