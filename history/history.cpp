@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "lines/lines.h"
 #include "platform/state.h"
 
 namespace {
@@ -221,67 +222,6 @@ std::string Column(sqlite3_stmt* statement, int column) {
     return text != nullptr ? std::string(reinterpret_cast<const char*>(text), sqlite3_column_bytes(statement, column)) : "";
 }
 
-// The text as valid UTF-8: every byte that does not belong to a well-formed sequence (a stray
-// continuation byte, an overlong form, a surrogate, beyond U+10FFFF, a sequence cut short)
-// becomes U+FFFD. A box's serial number comes from its USB descriptor, which may hold anything.
-std::string ValidUtf8(const std::string& text) {
-    std::string out;
-    const std::size_t size = text.size();
-    std::size_t i = 0;
-    while (i < size) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        unsigned char low = 0x80, high = 0xBF;  // the second byte's range
-        if (lead < 0x80) length = 1;
-        else if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-        else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0) low = 0xA0;
-            if (lead == 0xED) high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F;
-        }
-        std::size_t good = length == 0 ? 0 : 1;
-        while (good > 0 && good < length && i + good < size) {
-            const unsigned char next = static_cast<unsigned char>(text[i + good]);
-            if (next < (good == 1 ? low : 0x80) || next > (good == 1 ? high : 0xBF)) break;
-            ++good;
-        }
-        if (length != 0 && good == length) {
-            out.append(text, i, length);
-            i += length;
-        } else {
-            out += "\xEF\xBF\xBD";
-            i += good == 0 ? 1 : good;  // a cut-short sequence is one replacement, as Unicode advises
-        }
-    }
-    return out;
-}
-
-std::string Json(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : ValidUtf8(text)) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-                    out += escaped;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
-}
-
 // Seconds with three decimals, never the locale's decimal comma (GTK sets the user's locale).
 std::string Seconds(double seconds) {
     const long long rounded = std::llround(seconds * 1000.0);
@@ -291,16 +231,6 @@ std::string Seconds(double seconds) {
     return text;
 }
 
-std::string Csv(const std::string& text) {
-    const std::string valid = ValidUtf8(text);
-    if (valid.find_first_of(",\"\r\n") == std::string::npos) return valid;
-    std::string out = "\"";
-    for (const char c : valid) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + "\"";
-}
 
 }  // namespace
 
@@ -458,11 +388,11 @@ bool ReadHistory(History* history, const HistoryFilter& filter, std::vector<Hist
 
 std::string HistoryJsonLine(const HistoryRecord& record) {
     const bool ended = !record.ended.empty();
-    return "{\"schema\":1,\"id\":" + std::to_string(record.id) + ",\"begun\":" + Json(record.begun) +
-           ",\"ended\":" + (ended ? Json(record.ended) : "null") + ",\"station\":" + Json(record.station) +
-           ",\"box\":" + Json(record.box.box) + ",\"serial\":" + Json(record.box.serial) + ",\"model\":" + Json(record.box.model) +
-           ",\"bootloader\":" + Json(record.box.bootloader) + ",\"firmware_before\":" + Json(record.box.firmwareBefore) +
-           ",\"image\":" + Json(record.box.image) + ",\"outcome\":" + Json(record.end.outcome) +
+    return "{\"schema\":1,\"id\":" + std::to_string(record.id) + ",\"begun\":" + JsonString(record.begun) +
+           ",\"ended\":" + (ended ? JsonString(record.ended) : "null") + ",\"station\":" + JsonString(record.station) +
+           ",\"box\":" + JsonString(record.box.box) + ",\"serial\":" + JsonString(record.box.serial) + ",\"model\":" + JsonString(record.box.model) +
+           ",\"bootloader\":" + JsonString(record.box.bootloader) + ",\"firmware_before\":" + JsonString(record.box.firmwareBefore) +
+           ",\"image\":" + JsonString(record.box.image) + ",\"outcome\":" + JsonString(record.end.outcome) +
            ",\"message_id\":" + std::to_string(record.end.messageId) + ",\"code\":" + std::to_string(record.end.code) +
            ",\"system_error\":" + std::to_string(record.end.systemError) +
            ",\"duration\":" + (ended ? Seconds(record.duration) : "null") + "}\n";
@@ -473,9 +403,9 @@ std::string HistoryCsvHeader() {
 }
 
 std::string HistoryCsvLine(const HistoryRecord& record) {
-    return std::to_string(record.id) + "," + Csv(record.begun) + "," + Csv(record.ended) + "," + Csv(record.station) + "," +
-           Csv(record.box.box) + "," + Csv(record.box.serial) + "," + Csv(record.box.model) + "," + Csv(record.box.bootloader) +
-           "," + Csv(record.box.firmwareBefore) + "," + Csv(record.box.image) + "," + Csv(record.end.outcome) + "," +
+    return std::to_string(record.id) + "," + CsvField(record.begun) + "," + CsvField(record.ended) + "," + CsvField(record.station) + "," +
+           CsvField(record.box.box) + "," + CsvField(record.box.serial) + "," + CsvField(record.box.model) + "," + CsvField(record.box.bootloader) +
+           "," + CsvField(record.box.firmwareBefore) + "," + CsvField(record.box.image) + "," + CsvField(record.end.outcome) + "," +
            std::to_string(record.end.messageId) + "," + std::to_string(record.end.code) + "," +
            std::to_string(record.end.systemError) + "," + (record.ended.empty() ? "" : Seconds(record.duration)) + "\r\n";
 }
