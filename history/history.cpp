@@ -354,7 +354,7 @@ bool ReadHistory(History* history, const HistoryFilter& filter, std::vector<Hist
     if (!Prepare(db,
                  "SELECT id, begun, ended, station, box, serial, model, bootloader, firmware_before, image, outcome, "
                  "message_id, code, system_error, duration, writer_boot, writer_pid FROM updates "
-                 "WHERE (?1 = '' OR box = ?1) AND (?2 = '' OR serial = ?2) AND begun >= ?3 ORDER BY id",
+                 "WHERE (?1 = '' OR box = ?1 OR serial = ?1) AND (?2 = '' OR serial = ?2) AND begun >= ?3 ORDER BY id",
                  &select, what, error)) {
         return false;
     }
