@@ -211,20 +211,23 @@ void PullMidUpdate(Results& results, Scenario& scenario, const std::wstring& pat
 
     // The code line carries the system's error for a write to a device that is gone; its value is
     // the HID stack's, so only the result code is fixed here.
-    const HWND box = WaitForMessageBox(program, dialog, 20000);
+    const HWND box = WaitForMessageBox(program, dialog, 60000);
     if (!results.Check(box != nullptr, "a failure box comes when the box is pulled out mid-transfer",
                        Describe(TopLevelWindowsOf(program.Id()))))
         return;
-    std::wstring text;
-    ReadText(MessageBoxText(box), &text);
+    // The box comes up before the program's thread is back at its messages after the transfer.
+    const Steady<std::wstring> shown = MessageBoxShows(box);
+    const std::wstring& text = shown.value;
     results.Info("the failure box says \"" + Visible(text) + "\"");
-    results.Check(CaptionOf(box) == Message(IDS_UPDATE_FAILED), "its caption is 40002");
+    ExpectCaption(results, "its caption is 40002", box, Message(IDS_UPDATE_FAILED));
     const std::wstring head = Message(IDS_WRITE_BLOCK_FAILED) + L"\r\nDas System meldet Fehlercode 0xfffffffe-0x";
-    results.Check(text.compare(0, head.size(), head) == 0 && text.size() == head.size() + 8,
-                  "it says 40009 and the code line of a failed write (0xfffffffe-0x........)");
+    results.Check(shown.steady && text.compare(0, head.size(), head) == 0 && text.size() == head.size() + 8,
+                  "it says 40009 and the code line of a failed write (0xfffffffe-0x........)", Unsettled(shown, "the failure box"));
     results.Check(FindTopLevel(program.Id(), L"msctls_progress32", dialog.window) == nullptr,
                   "the progress window is gone before the failure box");
-    Click(MessageBoxOkButton(box));
+    const HWND ok = MessageBoxOkButton(box);
+    if (!results.Check(ok != nullptr, "the failure box has an OK button")) return;
+    Click(ok);
     ExpectTextSoon(results, "after the failure the hint is 40030", dialog.Control(IDC_INFO_TEXT), Message(IDS_RETRY), kStepTimeoutMs);
     ExpectNoBoxShown(results, dialog, "after the failure");
     // The 300 blocks it took, perhaps the one that failed on its way, and nothing after it.
@@ -337,8 +340,8 @@ void VersionQuestion(Results& results, Scenario& scenario, const std::wstring& p
     Click(dialog.Control(IDC_UPDATE));
     const HWND box = WaitForMessageBox(program, dialog, kStepTimeoutMs);
     if (!results.Check(box != nullptr, "the program asks before it installs the same firmware again")) return;
-    results.Check(CaptionOf(box) == Message(IDS_NEWER_FIRMWARE_FOUND), "the question's caption is 40025");
-    ExpectText(results, "the question is 40023", MessageBoxText(box), Message(IDS_OLDER_FIRMWARE_QUESTION));
+    ExpectCaption(results, "the question's caption is 40025", box, Message(IDS_NEWER_FIRMWARE_FOUND));
+    ExpectMessageBoxText(results, "the question is 40023", box, Message(IDS_OLDER_FIRMWARE_QUESTION));
     const HWND no = GetDlgItem(box, IDNO);
     if (!results.Check(no != nullptr, "the question has a No button")) return;
     Click(no);
@@ -458,11 +461,11 @@ void SharedTwoBoxes(Results& results, Scenario& scenario, const std::wstring& pa
     Dialog firstDialog, secondDialog;
     if (!OpenDialog(results, first, path, &firstDialog)) return;
     ExpectTextSoon(results, "the first is ready", firstDialog.Control(IDC_INFO_TEXT), Message(IDS_READY), kStepTimeoutMs);
-    std::wstring model;
-    ReadText(firstDialog.Control(IDC_LABEL_FW2), &model);
-    const bool firstHasVb = model == L"VELTABOX";
-    if (!results.Check(firstHasVb || model == L"VELTA-HUB", "the first shows one of the two boxes",
-                       "IDC_LABEL_FW2 reads \"" + Visible(model) + "\""))
+    const Steady<std::wstring> label = SteadyText(firstDialog.Control(IDC_LABEL_FW2));
+    const std::wstring& model = label.value;
+    const bool firstHasVb = label.steady && model == L"VELTABOX";
+    if (!results.Check(firstHasVb || (label.steady && model == L"VELTA-HUB"), "the first shows one of the two boxes",
+                       label.steady ? "IDC_LABEL_FW2 reads \"" + Visible(model) + "\"" : Unsettled(label, "IDC_LABEL_FW2")))
         return;
     const std::string held = firstHasVb ? "vb" : "hub";
     const std::string free = firstHasVb ? "hub" : "vb";
