@@ -667,8 +667,11 @@ UpdateWatch WatchUpdate(Results& results, const Program& program, const Dialog& 
             DWORD_PTR position = 0;
             if (SendMessageTimeoutW(progress, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 100, &position))
                 answered.push_back({at, static_cast<double>(position)});
+            // A reading taken as the window went shows what lay beneath it, which is no position:
+            // it is kept only when the window was still up after it.
             double share = 0;
-            if (IsWindow(progress) && DrawnShare(progress, &share)) drawn.push_back({at, share * 100.0});
+            if (IsWindowVisible(progress) && DrawnShare(progress, &share) && IsWindowVisible(progress))
+                drawn.push_back({at, share * 100.0});
         }
         if (!pictured && at - appeared >= 12.0 && IsWindow(progress)) {
             pictured = true;
