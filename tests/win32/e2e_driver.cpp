@@ -85,14 +85,26 @@ void Escape(Results& results, const std::wstring& path) {
     Dialog dialog;
     if (!OpenDialog(results, program, path, &dialog)) return;
     // The key goes where the keyboard would send it: to the control with the focus, which the
-    // dialog's message loop hands to IsDialogMessage; that turns Escape into IDCANCEL.
-    GUITHREADINFO gui = {};
-    gui.cbSize = sizeof gui;
+    // dialog's message loop hands to IsDialogMessage; that turns Escape into IDCANCEL. The dialog
+    // is visible a moment before it is activated and its first control given the focus (both
+    // happen as it is shown), so the focus is waited for and then read until it holds still.
     const DWORD thread = GetWindowThreadProcessId(dialog.window, nullptr);
-    const bool known = GetGUIThreadInfo(thread, &gui) != FALSE;
-    const HWND focus = known ? gui.hwndFocus : nullptr;
-    results.Check(focus != nullptr && (focus == dialog.window || IsChild(dialog.window, focus)),
-                  "a control of the dialog has the keyboard focus", "the focus is at " + Hex(focus));
+    const auto focusNow = [&](HWND* focus) {
+        GUITHREADINFO gui = {};
+        gui.cbSize = sizeof gui;
+        if (GetGUIThreadInfo(thread, &gui) == FALSE) return false;
+        *focus = gui.hwndFocus;
+        return true;
+    };
+    const auto inDialog = [&](HWND focus) { return focus != nullptr && (focus == dialog.window || IsChild(dialog.window, focus)); };
+    WaitUntil(kStepTimeoutMs, [&] {
+        HWND focus = nullptr;
+        return focusNow(&focus) && inDialog(focus);
+    });
+    const Steady<HWND> focused = ReadSteadily<HWND>(focusNow, [&] { return IsWindow(dialog.window) != FALSE; });
+    const HWND focus = focused.steady ? focused.value : nullptr;
+    results.Check(inDialog(focus), "a control of the dialog has the keyboard focus",
+                  focused.steady ? "the focus is at " + Hex(focus) : std::string("the focus did not hold still"));
     const HWND target = focus != nullptr ? focus : dialog.window;
     results.Info("Escape goes to the window of class \"" + Visible(ClassOf(target)) + "\" with id " +
                  std::to_string(GetDlgCtrlID(target)));
