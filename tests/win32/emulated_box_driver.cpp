@@ -267,28 +267,47 @@ public:
     NotificationWatch& operator=(const NotificationWatch&) = delete;
 
     bool Registered() const { return registration_ != nullptr; }
+    // Takes the thread's messages. Wine sends each notification with SMTO_ABORTIFHUNG, so it is
+    // dropped unless the thread has taken messages in the last 5 s or waits for one: the watch
+    // pumps right before anything it is to hear.
+    void Pump() {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+    // Takes the thread's messages until an arrival came or `timeoutMs` passed.
+    bool WaitForArrival(DWORD timeoutMs) {
+        return WaitUntil(timeoutMs, [&] {
+            Pump();
+            return arrived_;
+        }, 10);
+    }
     // Takes the thread's messages until a removal came or `timeoutMs` passed.
     std::wstring WaitForRemoval(DWORD timeoutMs) {
         WaitUntil(timeoutMs, [&] {
-            MSG message;
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+            Pump();
             return !removed_.empty();
         }, 10);
         return removed_;
+    }
+    void Forget() {
+        arrived_ = false;
+        removed_.clear();
     }
 
 private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         auto* self = reinterpret_cast<NotificationWatch*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (self != nullptr && message == WM_DEVICECHANGE && wParam == DBT_DEVICEREMOVECOMPLETE) {
-            const auto* record = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(lParam);
-            if (record != nullptr && record->dbcc_devicetype == DBT_DEVTYP_DEVICEINTERFACE) self->removed_ = record->dbcc_name;
+        const auto* record = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(lParam);
+        if (self != nullptr && message == WM_DEVICECHANGE && record != nullptr && record->dbcc_devicetype == DBT_DEVTYP_DEVICEINTERFACE) {
+            if (wParam == DBT_DEVICEARRIVAL) self->arrived_ = true;
+            if (wParam == DBT_DEVICEREMOVECOMPLETE) self->removed_ = record->dbcc_name;
         }
         return DefWindowProcW(window, message, wParam, lParam);
     }
 
     HWND window_ = nullptr;
     HDEVNOTIFY registration_ = nullptr;
+    bool arrived_ = false;
     std::wstring removed_;
 };
 
@@ -302,18 +321,29 @@ bool EqualIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {
 }
 
 void PullIdle(Results& results, Scenario& scenario, const std::wstring& path) {
-    if (!scenario.Devices({"box vb firmware=0x00010A00"}) || !scenario.Plug("vb")) return;
+    if (!scenario.Devices({"box vb firmware=0x00010A00"})) return;
+    NotificationWatch watch;
+    if (!results.Check(watch.Registered(), "the driver watches the HID notifications too", "error " + std::to_string(GetLastError())))
+        return;
+    // Wine's notifications reach a new registration through a thread of its own that signs up for
+    // them in its own time; until then a removal would go unseen by the driver (not by the
+    // program). Whether it listens shows only by its hearing something: before the program
+    // starts, the box is plugged in until the watch hears it arrive.
+    bool heard = false;
+    for (int attempt = 0; attempt < 5 && !heard; ++attempt) {
+        if (attempt > 0) scenario.Unplug("vb");
+        if (!scenario.Plug("vb")) return;
+        heard = watch.WaitForArrival(5000);
+    }
+    if (!results.Check(heard, "the driver hears the box arrive", "no arrival in 5 tries of 5 s")) return;
     Program program;
     Dialog dialog;
     if (!OpenDialog(results, program, path, &dialog)) return;
     ExpectReadyShown(results, dialog, L"VELTABOX", L"1.10");
     const std::vector<std::wstring> listed = HidInterfacePaths();
-    NotificationWatch watch;
-    results.Check(watch.Registered(), "the driver watches the HID notifications too", "error " + std::to_string(GetLastError()));
-    // Wine's notifications reach a new registration through a thread that starts on its first
-    // use; a removal before it listens would go unseen by the driver (not by the program).
-    watch.WaitForRemoval(1000);
 
+    watch.Forget();
+    watch.Pump();
     scenario.Unplug("vb");
     const std::wstring removed = watch.WaitForRemoval(kStepTimeoutMs);
     results.Info("the removal names \"" + Visible(removed) + "\"");
