@@ -215,6 +215,10 @@ void PullMidUpdate(Results& results, Scenario& scenario, const std::wstring& pat
     if (!results.Check(box != nullptr, "a failure box comes when the box is pulled out mid-transfer",
                        Describe(TopLevelWindowsOf(program.Id()))))
         return;
+    // Judged the moment the box is seen: a progress window left behind it would be a fault from
+    // the first moment on, and the readings below take their time.
+    results.Check(FindTopLevel(program.Id(), L"msctls_progress32", dialog.window) == nullptr,
+                  "the progress window is gone before the failure box");
     // The box comes up before the program's thread is back at its messages after the transfer.
     const Steady<std::wstring> shown = MessageBoxShows(box);
     const std::wstring& text = shown.value;
@@ -223,8 +227,6 @@ void PullMidUpdate(Results& results, Scenario& scenario, const std::wstring& pat
     const std::wstring head = Message(IDS_WRITE_BLOCK_FAILED) + L"\r\nDas System meldet Fehlercode 0xfffffffe-0x";
     results.Check(shown.steady && text.compare(0, head.size(), head) == 0 && text.size() == head.size() + 8,
                   "it says 40009 and the code line of a failed write (0xfffffffe-0x........)", Unsettled(shown, "the failure box"));
-    results.Check(FindTopLevel(program.Id(), L"msctls_progress32", dialog.window) == nullptr,
-                  "the progress window is gone before the failure box");
     const HWND ok = MessageBoxOkButton(box);
     if (!results.Check(ok != nullptr, "the failure box has an OK button")) return;
     Click(ok);
