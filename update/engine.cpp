@@ -21,10 +21,18 @@ void Tell(void (*step)(void*), const UpdateObserver& observer) {
 
 bool IsCutOff(const UpdateObserver& observer) { return observer.cutOff != nullptr && observer.cutOff(observer.context); }
 
-bool AfterPage(void* observer) {
+void UsePause(const UpdateObserver& observer, std::uint64_t pauseEnds) {
+    if (observer.boxPausing == nullptr) return;
+    const std::uint64_t now = SystemClockMicroseconds();
+    observer.boxPausing(observer.context, pauseEnds > now ? static_cast<std::uint32_t>(pauseEnds - now) : 0);
+}
+
+bool AfterPage(void* observer, std::uint64_t pauseEnds) {
     const auto& steps = *static_cast<const UpdateObserver*>(observer);
     Tell(steps.pageErased, steps);
-    return !IsCutOff(steps);
+    if (IsCutOff(steps)) return false;
+    UsePause(steps, pauseEnds);
+    return true;
 }
 
 // The box was stopped between two reports; its firmware is incomplete, as after a failure.
@@ -62,6 +70,7 @@ UpdateResult TransferImage(DeviceRecord& device, const std::uint8_t* image, std:
             Tell(observer.transferEnds, observer);
             return CUT_OFF;
         }
+        UsePause(observer, written + STEP_PAUSE_MS * 1000u);
         SystemPauseUntil(written + STEP_PAUSE_MS * 1000u);
     }
     Tell(observer.transferEnds, observer);
