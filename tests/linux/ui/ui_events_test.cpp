@@ -308,6 +308,32 @@ TEST(HeldWindowSystem, AChainOfQuestionsIsAnsweredWithinOnePauseNotOneAnswerPerP
 
 namespace {
 
+int g_frames = 0;
+void CountFrame(GdkFrameClock*, gpointer) { ++g_frames; }
+
+}  // namespace
+
+TEST(HeldWindowSystem, APositionAlreadyOnTheScreenAsksForNoFrame) {
+    if (!HaveDisplay()) GTEST_SKIP() << "no display";
+    const WindowHandle progress = UiCreateProgressWindow(u"Firmware wird geschrieben, bitte warten...", 30, 40, 400, 50);
+    g_progress = TopLevelOf(progress);
+    ASSERT_NE(g_progress, nullptr);
+    ASSERT_TRUE(RunLoopUntil(ProgressMapped, 2000));
+    UiSetProgressPosition(progress, 30);
+    GdkFrameClock* clock = gtk_widget_get_frame_clock(g_progress);
+    const gulong watch = g_signal_connect(clock, "after-paint", G_CALLBACK(CountFrame), nullptr);
+    g_frames = 0;
+    UiSetProgressPosition(progress, 30);
+    EXPECT_EQ(g_frames, 0) << "the same position again waited for a frame";
+    UiSetProgressPosition(progress, 31);
+    EXPECT_GT(g_frames, 0) << "a new position is painted before the call returns";
+    g_signal_handler_disconnect(clock, watch);
+    UiCloseProgressWindow(progress);
+    g_progress = nullptr;
+}
+
+namespace {
+
 bool g_droppedInHold = false;
 bool g_sentOutsideHold = false;
 
