@@ -27,6 +27,13 @@ void UsePause(const UpdateObserver& observer, std::uint64_t pauseEnds) {
     observer.boxPausing(observer.context, pauseEnds > now ? static_cast<std::uint32_t>(pauseEnds - now) : 0);
 }
 
+// The pause after a step (the unlock, the erase, the start address), counted from its end.
+void StepPause(const UpdateObserver& observer) {
+    const std::uint64_t pauseEnds = SystemClockMicroseconds() + STEP_PAUSE_MS * 1000u;
+    UsePause(observer, pauseEnds);
+    SystemPauseUntil(pauseEnds);
+}
+
 bool AfterPage(void* observer, std::uint64_t pauseEnds) {
     const auto& steps = *static_cast<const UpdateObserver*>(observer);
     Tell(steps.pageErased, steps);
@@ -82,14 +89,14 @@ UpdateResult TransferImage(DeviceRecord& device, const std::uint8_t* image, std:
 UpdateResult WriteFirmware(DeviceRecord& device, const std::uint8_t* image, std::uint32_t size, const UpdateObserver& observer) {
     std::int32_t result = UnlockFlash(device);
     if (result != DEV_OK) return Failed(IDS_UNLOCK_FAILED, result);
-    SystemPause(STEP_PAUSE_MS);
+    StepPause(observer);
     result = ErasePages(device, IMAGE_START_ADDRESS, AfterPage, const_cast<UpdateObserver*>(&observer));
     if (result == DEV_ERR_STOPPED) return CUT_OFF;
     if (result != DEV_OK) return Failed(IDS_ERASE_FAILED, result);
-    SystemPause(STEP_PAUSE_MS);
+    StepPause(observer);
     result = SetAddress(device, IMAGE_START_ADDRESS);
     if (result != DEV_OK) return Failed(IDS_SET_ADDRESS_FAILED, result);
-    SystemPause(STEP_PAUSE_MS);
+    StepPause(observer);
     const UpdateResult transferred = TransferImage(device, image, size, observer);
     if (transferred.outcome != UpdateOutcome::Updated) return transferred;
     // The box holds the whole image now, but only the lock and the finish make it the box's
