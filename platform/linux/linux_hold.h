@@ -3,9 +3,9 @@
 // would get it the same way, but then the desktop is not answered either: no expose is
 // painted, the window manager's liveness pings go unanswered (GNOME offers to force-quit a
 // window that misses them for 5 s) and the accessibility bus blocks. So while the transfer runs,
-// the backend lets the main loop take held passes (in the box's pauses, after each erased page
-// and each data block, and when the progress window closes) in which the desktop is answered
-// but nothing reaches the logic:
+// the backend lets the main loop take held passes (through the box's pauses after each step,
+// erased page and data block, and when the progress window closes) in which the desktop is
+// answered but nothing reaches the logic:
 // - device notifications stay unread in the udev monitor's socket (its source is not ready
 //   while held) and are delivered once the update has returned, as Windows delivers the queued
 //   WM_DEVICECHANGE afterwards;
