@@ -38,8 +38,8 @@ struct UpdateObserver {
     // 0 to 100. The time it takes comes out of the box's pause, not on top of it.
     void (*blockWritten)(void* context, std::uint32_t percent);
     // While the box takes its pause after a step, an erased page or a data block (after
-    // pageErased and blockWritten), with the microseconds of it still left: an observer that has something to
-    // serve meanwhile does it here and returns by then; the engine waits out the rest.
+    // pageErased and blockWritten), with the microseconds of it still left: an observer that has
+    // something to serve meanwhile does it here and returns by then; the engine waits out the rest.
     void (*boxPausing)(void* context, std::uint32_t microsecondsLeft);
     // Asked after each erased page and each data block: true stops the update there, with the
     // box half written. Only a person who insists on stopping now should make it say so.

@@ -287,7 +287,8 @@ gpointer AskInTurn(gpointer) {
 }
 
 int AnsweredWithinOnePause(std::uint32_t pauseUs) {
-    if (!g_unix_open_pipe(g_questions, FD_CLOEXEC, nullptr) || !g_unix_open_pipe(g_answers, FD_CLOEXEC, nullptr)) return -1;
+    if (!g_unix_open_pipe(g_questions, FD_CLOEXEC, nullptr) || !g_unix_open_pipe(g_answers, FD_CLOEXEC, nullptr))
+        return -1;
     const guint watch = g_unix_fd_add(g_questions[0], G_IO_IN, Answer, nullptr);
     GThread* client = g_thread_new("client", AskInTurn, nullptr);
     UiServeDesktop(pauseUs);
