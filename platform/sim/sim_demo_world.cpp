@@ -29,3 +29,12 @@ void AttachDemoBoxes(int count, const std::uint8_t* image, std::uint32_t size, s
         sim::AddBox(box, std::u16string(path.begin(), path.end()));
     }
 }
+
+void FailDemoBox(int number) {
+    const std::lock_guard<std::recursive_mutex> hold(sim::WorldMutex());
+    if (number < 1 || static_cast<std::size_t>(number) > sim::g_world.boxes.size()) return;
+    sim::Faults& faults = sim::g_world.boxes[static_cast<std::size_t>(number - 1)].faults;
+    // About a tenth into the image: after the unlock, the erase and 130 blocks.
+    faults.failWriteNumber = 250;
+    faults.failWriteError = sim::ERROR_GEN_FAILURE;
+}

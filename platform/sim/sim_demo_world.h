@@ -14,3 +14,6 @@ constexpr int MOST_DEMO_BOXES = 127;
 // number of its own, restarting into its new firmware after the finish when its flash holds
 // `image` (as many HID bootloaders do), which then reports `version`.
 void AttachDemoBoxes(int count, const std::uint8_t* image, std::uint32_t size, std::uint32_t version);
+// Box `number` (1-based) of those fails mid-image: a report written to it is refused, as by a
+// box whose USB link broke, so that a line's failure can be shown without a real box.
+void FailDemoBox(int number);
