@@ -40,6 +40,9 @@ required=(
   ./usr/bin/veltabox-cli-demo
   ./usr/share/man/man1/veltabox-cli.1.gz
   ./usr/share/metainfo/veltabox-updater.metainfo.xml
+  ./usr/lib/systemd/system/veltabox-station.service
+  ./usr/lib/sysusers.d/veltabox-station.conf
+  ./usr/lib/tmpfiles.d/veltabox-station.conf
 )
 for path in "${required[@]}"; do
   grep -qxF "$path" <<<"$contents" && pass "holds $path" || fail "does not hold $path"
