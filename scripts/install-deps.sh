@@ -14,6 +14,9 @@ packages=(
   libgtk-3-dev libudev-dev pkg-config umockdev libumockdev-dev libumockdev0
   dbus dbus-x11 at-spi2-core python3-pyatspi python3-dbus python3-dbusmock openbox wmctrl fonts-dejavu-core
   imagemagick x11-utils dpkg-dev file lintian desktop-file-utils appstream
+  # The station service: libsystemd for its notifications and journal, systemd-analyze for its
+  # unit, and the exporter and Prometheus (with promtool) its metrics are shown against.
+  libsystemd-dev systemd prometheus prometheus-node-exporter curl
 )
 missing=()
 for p in "${packages[@]}"; do
