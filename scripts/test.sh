@@ -2,8 +2,8 @@
 # Every test of the project: the suites natively (the Linux window half's and HID half's among
 # them), the same suites under AddressSanitizer and UndefinedBehaviorSanitizer, the Linux package
 # with lintian, the Linux programs end to end through their accessibility tree, the station
-# service with systemd's tools, a journal socket of its own, node_exporter and Prometheus, bounded fuzzing
-# runs of the device link and of the hidraw backend's report-descriptor parser, the Windows
+# service with systemd's tools, a journal socket of its own, node_exporter and Prometheus,
+# bounded fuzzing runs of the device link and of the hidraw backend's report-descriptor parser, the Windows
 # programs' cross build with its resource and reproducibility checks, a signed release of them,
 # and the signed programs end to end under Wine: the demo and the no-box cases, then the shipped
 # program and the console program against boxes emulated behind Wine's own HID stack.

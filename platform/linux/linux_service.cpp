@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <systemd/sd-daemon.h>
+// The entries are the station's, not this file's: no CODE_FILE, CODE_LINE or CODE_FUNC in them.
+#define SD_JOURNAL_SUPPRESS_LOCATION
 #include <systemd/sd-journal.h>
 #include <unistd.h>
 
