@@ -97,26 +97,26 @@ void WriteMetrics(Station* station, unsigned writing) {
     station->metricsTried = SystemClockMicroseconds();
     station->metricsWriting = writing;
     station->metricsEndings = run->endings;
-    std::vector<std::int64_t> unsettled;
+    HistoryTotals totals = {};
+    std::string error;
+    bool counted;
     {
-        // Held across the count, so that no record turns unsettled between the two.
+        // Held across the count, so that no record turns unsettled between the look at the
+        // unsettled ones and the count; the file is written after, with no box waiting on it.
         const std::lock_guard<std::mutex> hold(run->unsettledLock);
-        unsettled = run->unsettled;
-        HistoryTotals totals = {};
-        std::string error;
-        bool folderMissing = false;
         const std::vector<double> bounds(std::begin(DURATION_BOUNDS), std::end(DURATION_BOUNDS));
-        const bool counted = CountHistory(run->history, bounds, unsettled, &totals, &error);
-        station->metricsWritten =
-            counted && ReplaceTextFile(run->options->metrics, MetricsText(totals, writing, FirmwareVersionText(IMAGE_VERSION)),
-                                       &folderMissing, &error);
-        const int failure = station->metricsWritten ? 0 : folderMissing ? 1 : 2;
-        if (failure != 0 && failure != station->metricsToldFailure) {
-            ReportNote(run->reporter, failure == 1 ? MessageText(IDS_CLI_NO_METRICS_FOLDER) + " (" + run->options->metrics + ")"
-                                                   : MessageText(IDS_CLI_NO_METRICS) + " (" + error + ")");
-        }
-        station->metricsToldFailure = failure;
+        counted = CountHistory(run->history, bounds, run->unsettled, &totals, &error);
     }
+    bool folderMissing = false;
+    station->metricsWritten =
+        counted && ReplaceTextFile(run->options->metrics, MetricsText(totals, writing, FirmwareVersionText(IMAGE_VERSION)),
+                                   &folderMissing, &error);
+    const int failure = station->metricsWritten ? 0 : folderMissing ? 1 : 2;
+    if (failure != 0 && failure != station->metricsToldFailure) {
+        ReportNote(run->reporter, failure == 1 ? MessageText(IDS_CLI_NO_METRICS_FOLDER) + " (" + run->options->metrics + ")"
+                                               : MessageText(IDS_CLI_NO_METRICS) + " (" + error + ")");
+    }
+    station->metricsToldFailure = failure;
 }
 
 void SendEntry(void* context, const EndedUpdate& ended) {
