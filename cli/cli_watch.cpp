@@ -273,6 +273,8 @@ int UpdateBoxes(CliRun* run, Station* station, const std::vector<AttachedBox>& i
     HoldOffSleepWhileWriting(run, &holding);
     if (watch.announcements != nullptr) ConsoleEndWatch(watch.announcements);
     Summarise(watch);
+    // Two statements: within one call's arguments, `signal` may be read before it is set.
     int signal = 0;
-    return ExitStatus(watch.jobs, ConsoleStopRequests(&signal), signal, options.wait);
+    const int stops = ConsoleStopRequests(&signal);
+    return ExitStatus(watch.jobs, stops, signal, options.wait);
 }
