@@ -15,8 +15,9 @@ packages=(
   dbus dbus-x11 at-spi2-core python3-pyatspi python3-dbus python3-dbusmock openbox wmctrl fonts-dejavu-core
   imagemagick x11-utils dpkg-dev file lintian desktop-file-utils appstream
   # The station service: libsystemd for its notifications and journal, systemd-analyze for its
-  # unit, and the exporter and Prometheus (with promtool) its metrics are shown against.
-  libsystemd-dev systemd prometheus prometheus-node-exporter curl
+  # unit, the exporter and Prometheus (with promtool) its metrics are shown against, and setfacl,
+  # with which the package gives the service the exporter's folder.
+  libsystemd-dev systemd prometheus prometheus-node-exporter curl acl
 )
 missing=()
 for p in "${packages[@]}"; do

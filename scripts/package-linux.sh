@@ -42,7 +42,6 @@ required=(
   ./usr/share/metainfo/veltabox-updater.metainfo.xml
   ./usr/lib/systemd/system/veltabox-station.service
   ./usr/lib/sysusers.d/veltabox-station.conf
-  ./usr/lib/tmpfiles.d/veltabox-station.conf
 )
 for path in "${required[@]}"; do
   grep -qxF "$path" <<<"$contents" && pass "holds $path" || fail "does not hold $path"
@@ -92,6 +91,11 @@ elif dpkg -i "$deb" >"$unpacked/dpkg.log" 2>&1; then
   pass "dpkg -i installs and configures it"
   [ -x /usr/bin/veltabox-updater ] && [ -f /usr/lib/udev/rules.d/70-veltabox.rules ] &&
     pass "the program and the udev rule are in place" || fail "installed without the program or the udev rule"
+  getent passwd veltabox-station >/dev/null && pass "the station service's user exists" || fail "no user veltabox-station"
+  if [ -d /var/lib/prometheus/node-exporter ]; then
+    getfacl -cp /var/lib/prometheus/node-exporter 2>/dev/null | grep -qx "user:veltabox-station:rwx" &&
+      pass "the station service may write into node_exporter's textfile folder" || fail "no ACL for veltabox-station"
+  fi
   dpkg --purge veltabox-updater >>"$unpacked/dpkg.log" 2>&1 && pass "dpkg --purge removes it" || fail "dpkg --purge fails"
   [ ! -e /usr/bin/veltabox-updater ] || fail "the program stayed after the removal"
 else
