@@ -97,6 +97,9 @@ elif dpkg -i "$deb" >"$unpacked/dpkg.log" 2>&1; then
       pass "the station service may write into node_exporter's textfile folder" || fail "no ACL for veltabox-station"
   fi
   dpkg --purge veltabox-updater >>"$unpacked/dpkg.log" 2>&1 && pass "dpkg --purge removes it" || fail "dpkg --purge fails"
+  if [ -d /var/lib/prometheus/node-exporter ] && getfacl -cp /var/lib/prometheus/node-exporter 2>/dev/null | grep -q veltabox-station; then
+    fail "the ACL for veltabox-station stayed after the purge"
+  fi
   [ ! -e /usr/bin/veltabox-updater ] || fail "the program stayed after the removal"
 else
   sed 's/^/   /' "$unpacked/dpkg.log"
