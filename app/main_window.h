@@ -6,22 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "app/version_format.h"
 #include "platform/window.h"
 
 // The numbers the window title shows.
 constexpr unsigned PROGRAM_VERSION_MAJOR = 1;
 constexpr unsigned PROGRAM_VERSION_MINOR = 11;
-constexpr int VERSION_TEXT_CHARS = 32;
 constexpr int TITLE_CHARS = 256;
 
 // Refreshes the version group from g_device.
 void ShowVersions();
-// Writes a version word as "A.B.C" (A only when bits 24-31 are set) or "B.C".
-void FormatVersion(std::uint32_t version, char16_t* buffer, std::size_t capacity);
-// The bootloader and firmware versions as the version group shows them: the bootloader's word
-// without its low byte; the firmware's without a low byte of zero, "----------" when none is known.
-void FormatBootloaderVersion(std::uint32_t version, char16_t* buffer, std::size_t capacity);
-void FormatFirmwareVersion(std::uint32_t version, char16_t* buffer, std::size_t capacity);
 // Cancels the notification registration and drops the connection.
 void ShutdownDevice();
 

@@ -1,5 +1,5 @@
-// The version words as the program shows them, in the dialog and on the console alike.
-#include "app/main_window.h"
+#include "app/version_format.h"
+
 #include "app/text.h"
 
 void FormatVersion(std::uint32_t version, char16_t* buffer, std::size_t capacity) {

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "app/main_window.h"
 #include "app/text.h"
+#include "app/version_format.h"
 #include "resources/catalogue.h"
 #include "resources/resource_ids.h"
 
@@ -63,27 +63,6 @@ std::string FitToColumns(const std::string& text, int columns) {
     return text;
 }
 
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
-                    out += escaped;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
-}
 
 std::string BootloaderVersionText(std::uint32_t version) {
     char16_t text[VERSION_TEXT_CHARS];

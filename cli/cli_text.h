@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "lines/lines.h"
+
 std::string Utf8Of(const char16_t* text);
 // A catalogue message as UTF-8; empty for a number the catalogue does not have.
 std::string MessageText(std::uint32_t id);
@@ -14,8 +16,6 @@ std::string MessageText(std::uint32_t id, std::uint32_t a, std::uint32_t b = 0, 
 std::string CodeLine(std::int32_t code, std::uint32_t lastError);
 // The text cut to at most `columns` characters, never inside one; whole for 0.
 std::string FitToColumns(const std::string& text, int columns);
-// A JSON string, quotes included.
-std::string JsonString(const std::string& text);
 // The versions as the dialog shows them ("1.2", "1.11", "----------" for none).
 std::string BootloaderVersionText(std::uint32_t version);
 std::string FirmwareVersionText(std::uint32_t version);

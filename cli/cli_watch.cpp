@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <deque>
 #include <map>
-#include <set>
 #include <thread>
 
 #include "cli/cli_run.h"
@@ -23,6 +22,7 @@ constexpr std::uint64_t LISTING_FALLBACK_US = 5000000;
 // How long after a box's finish a box in application mode at its port is taken for that box,
 // restarted into its new firmware, when no proof is asked for.
 constexpr std::uint64_t RESTART_WINDOW_US = 30000000;
+constexpr std::uint64_t GONE_KEPT_US = 60000000;
 
 // One arrival, from the moment it was seen to the moment it was seen gone.
 struct Arrival {
@@ -37,9 +37,9 @@ struct Watch {
     std::deque<BoxJob> jobs;
     std::deque<std::thread> threads;
     std::vector<Arrival> attached;
-    // Removed boxes whose listing may still show them for a moment; forgotten when something
-    // arrives at the same path again.
-    std::set<std::string> gone;
+    // Removed boxes whose listing may still show them for a moment, with when they left;
+    // forgotten when something arrives at the same path again, or after a minute.
+    std::map<std::string, std::uint64_t> gone;
     InterfaceWatch* announcements;
     std::uint64_t lastListing;
 };
@@ -103,7 +103,7 @@ void Arrived(Watch& watch, const std::u16string& path, const std::string& instan
 
 void Left(Watch& watch, std::vector<Arrival>::iterator arrival) {
     if (arrival->job != nullptr) arrival->job->gone = true;
-    watch.gone.insert(arrival->instance);
+    watch.gone[arrival->instance] = SystemClockMicroseconds();
     watch.attached.erase(arrival);
 }
 
@@ -152,6 +152,16 @@ void Reconcile(Watch& watch, bool watched, bool taking) {
     }
 }
 
+// A station runs for days: the threads of boxes that are done are joined as they end, and what
+// is kept of removed boxes is let go after a while.
+void Tidy(Watch& watch) {
+    for (std::size_t i = 0; i < watch.threads.size(); ++i)
+        if (watch.threads[i].joinable() && watch.jobs[i].ended) watch.threads[i].join();
+    const std::uint64_t now = SystemClockMicroseconds();
+    for (auto it = watch.gone.begin(); it != watch.gone.end();)
+        it = now - it->second > GONE_KEPT_US ? watch.gone.erase(it) : std::next(it);
+}
+
 // Called by the main thread on each tick: the hold follows the first write within a quarter second.
 // On Windows the hold belongs to the thread that asked for it.
 void HoldOffSleepWhileWriting(CliRun* run, bool* holding) {
@@ -197,7 +207,8 @@ StationActivity Activity(const Watch& watch) {
     return activity;
 }
 
-void Summarise(Watch& watch) {
+// The summary, told; returns the exit status it names.
+int Summarise(Watch& watch) {
     std::uint32_t counts[8] = {};
     std::uint32_t confirmed = 0, unconfirmed = 0;
     for (const BoxJob& job : watch.jobs) {
@@ -221,6 +232,7 @@ void Summarise(Watch& watch) {
     totals.text = MessageText(IDS_CLI_SUMMARY, totals.updated, totals.failed, totals.skipped, totals.busy, totals.notStarted);
     if (totals.proving) totals.text += " " + MessageText(IDS_CLI_PROOF_SUMMARY, confirmed, unconfirmed);
     ReportSummary(watch.run->reporter, totals);
+    return totals.exitCode;
 }
 
 }  // namespace
@@ -267,14 +279,12 @@ int UpdateBoxes(CliRun* run, Station* station, const std::vector<AttachedBox>& i
         // The watchdog hears from this loop alone: it never waits for a box, so a ping missed
         // is this loop stuck, never a box being slow.
         StationTick(station, Activity(watch), stops > 0);
+        Tidy(watch);
     }
     run->ending = true;
-    for (std::thread& thread : watch.threads) thread.join();
+    for (std::thread& thread : watch.threads)
+        if (thread.joinable()) thread.join();
     HoldOffSleepWhileWriting(run, &holding);
     if (watch.announcements != nullptr) ConsoleEndWatch(watch.announcements);
-    Summarise(watch);
-    // Two statements: within one call's arguments, `signal` may be read before it is set.
-    int signal = 0;
-    const int stops = ConsoleStopRequests(&signal);
-    return ExitStatus(watch.jobs, stops, signal, options.wait);
+    return Summarise(watch);
 }

@@ -55,12 +55,16 @@ std::int32_t DecodeBlockAnswer(const Report& answer, std::uint8_t* destination, 
 
 namespace {
 
-std::int32_t FetchInfoAnswer(const DeviceRecord& record, Report& answer) {
+// An answer short of the `fields` bytes it carries, or one to another report, is a failed query:
+// decoded from the zeroed buffer, it would read as application mode, or as a firmware so old
+// that any image is newer.
+std::int32_t FetchInfoAnswer(const DeviceRecord& record, Report& answer, std::uint32_t fields) {
     std::memset(answer, 0, sizeof answer);
     answer[0] = REPORT_ID_RESPONSE;
-    switch (HidGetInputReport(record.handle, answer, REPORT_BUFFER_SIZE, INFO_ANSWER_TIMEOUT_MS)) {
+    std::uint32_t received = 0;
+    switch (HidGetInputReport(record.handle, answer, REPORT_BUFFER_SIZE, INFO_ANSWER_TIMEOUT_MS, &received)) {
         case HidStatus::Ok:
-            return DEV_OK;
+            return received >= fields && answer[0] == REPORT_ID_RESPONSE ? DEV_OK : DEV_ERR_READ;
         case HidStatus::Unsupported:
             return DEV_ERR_UNSUPPORTED;  // no box can be asked on this system; asking again is useless
         default:
@@ -89,7 +93,7 @@ std::int32_t ReadMemory(DeviceRecord& record, std::uint32_t words[3]) {
     PutLe32(request + 3, INFO_PAGE_ADDRESS);
     if (!SendRequest(record, request)) return DEV_ERR_UNUSABLE;
     Report answer;
-    const std::int32_t fetched = FetchInfoAnswer(record, answer);
+    const std::int32_t fetched = FetchInfoAnswer(record, answer, MEMORY_ANSWER_LENGTH);
     if (fetched != DEV_OK) return fetched;
     for (int i = 0; i < 3; ++i) words[i] = GetLe32(answer + 3 + 4 * i);
     return DEV_OK;
@@ -125,7 +129,7 @@ std::int32_t QueryDeviceInfo(DeviceRecord& record) {
     BuildRequest(request, CMD_GET_INFO, 0);
     if (!SendRequest(record, request)) return DEV_ERR_WRITE;
     Report answer;
-    const std::int32_t fetched = FetchInfoAnswer(record, answer);
+    const std::int32_t fetched = FetchInfoAnswer(record, answer, INFO_ANSWER_LENGTH);
     if (fetched != DEV_OK) return fetched;
     DecodeInfoAnswer(answer, record);
 

@@ -24,6 +24,10 @@ constexpr std::uint8_t CMD_READ_BLOCK32 = 0x1D;
 constexpr std::uint8_t CMD_READ_BLOCK40 = 0x22;
 
 constexpr std::uint8_t READ_MEMORY_LENGTH = 12;
+// The bytes an answer must bring, report ID included, to carry its fields: a CMD_GET_INFO
+// answer's run to byte 15, a CMD_READ_MEMORY answer's words follow three bytes of header.
+constexpr std::uint32_t INFO_ANSWER_LENGTH = 16;
+constexpr std::uint32_t MEMORY_ANSWER_LENGTH = 3 + READ_MEMORY_LENGTH;
 constexpr std::uint32_t CHUNK_SIZE = 16;
 constexpr std::uint8_t MAX_CHUNKS = 3;
 // Report ID, command, chunk count and three chunks: a bootloader box whose output reports are

@@ -132,9 +132,13 @@ bool HidReadReport(DeviceHandle, std::uint8_t* report, std::uint32_t length, std
     return true;
 }
 
-HidStatus HidGetInputReport(DeviceHandle, std::uint8_t* report, std::uint32_t length, std::uint32_t) {
+HidStatus HidGetInputReport(DeviceHandle, std::uint8_t* report, std::uint32_t length, std::uint32_t, std::uint32_t* received) {
+    *received = 0;
     if (!Succeeds()) return FuzzByte() < 0x80 ? HidStatus::Unsupported : HidStatus::Failed;
-    Fill(report, length);
+    // Any count the system may hand back, from none to the whole buffer.
+    const std::uint32_t count = FuzzByte();
+    *received = count < length ? count : length;
+    Fill(report, *received);
     return HidStatus::Ok;
 }
 

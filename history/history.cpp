@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "lines/lines.h"
 #include "platform/state.h"
 
 namespace {
@@ -42,12 +43,14 @@ bool Fail(sqlite3* db, const std::string& what, std::string* error) {
     if (error != nullptr) {
         *error = what + ": " + sqlite3_errmsg(db);
         // The system's own number, where the file or the disk failed (it is kept from the last
-        // such failure, so only then does it belong to this one).
-        const int kind = sqlite3_errcode(db) & 0xFF;
+        // such failure, so only then does it belong to this one). Not for a file that could not
+        // be opened: SQLite tries again to open it for reading, and the number is that try's.
+        const int extended = sqlite3_extended_errcode(db);
+        const int kind = extended & 0xFF;
         const int system = sqlite3_system_errno(db);
-        if (system != 0 && (kind == SQLITE_CANTOPEN || kind == SQLITE_IOERR || kind == SQLITE_FULL || kind == SQLITE_READONLY)) {
-            *error += " (system error " + std::to_string(system) + ")";
-        }
+        if (system != 0 && (kind == SQLITE_IOERR || kind == SQLITE_FULL)) *error += " (system error " + std::to_string(system) + ")";
+        // A file this user may write, in a folder it may not: WAL keeps two files beside it.
+        if (extended == SQLITE_READONLY_DIRECTORY) *error += " (its folder must let this user make the -wal and -shm files beside it)";
     }
     return false;
 }
@@ -111,20 +114,19 @@ struct Write {
     }
 };
 
-// Creates the table in a file that has none, or refuses a file that is not a record of updates
-// this program can keep. user_version and application_id are read and written within the same
-// IMMEDIATE transaction, so two programs that open a new file at once create it once.
-bool MakeSchema(History* history, std::string* error) {
-    sqlite3* db = history->db;
-    const std::string where = "the record of updates " + history->path;
-    Write write(db);
-    if (!write.Begin("could not lock " + where, error)) return false;
+struct Kind {
     std::int64_t version = 0, application = 0, tables = 0;
-    if (!PragmaNumber(db, "PRAGMA user_version", &version, "could not read " + where, error) ||
-        !PragmaNumber(db, "PRAGMA application_id", &application, "could not read " + where, error) ||
-        !PragmaNumber(db, "SELECT count(*) FROM sqlite_schema", &tables, "could not read " + where, error)) {
+};
+
+// What the file holds, and whether this program may keep its record there: not in another
+// program's database, nor in a table of a newer version.
+bool KindKept(sqlite3* db, const std::string& where, Kind* kind, std::string* error) {
+    if (!PragmaNumber(db, "PRAGMA user_version", &kind->version, "could not read " + where, error) ||
+        !PragmaNumber(db, "PRAGMA application_id", &kind->application, "could not read " + where, error) ||
+        !PragmaNumber(db, "SELECT count(*) FROM sqlite_schema", &kind->tables, "could not read " + where, error)) {
         return false;
     }
+    const std::int64_t application = kind->application, version = kind->version;
     if (application != 0 && application != APPLICATION_ID) {
         if (error != nullptr) *error = where + " is another program's database (application_id " + std::to_string(application) + ")";
         return false;
@@ -136,11 +138,22 @@ bool MakeSchema(History* history, std::string* error) {
         }
         return false;
     }
-    if (version == SCHEMA_VERSION) return true;  // rolled back: nothing was written
-    if (tables != 0) {
+    if (version == 0 && kind->tables != 0) {
         if (error != nullptr) *error = where + " is a database of another kind (it has tables but no record of updates)";
         return false;
     }
+    return true;
+}
+
+// Creates the table in a file that has none. user_version is read and written within one
+// IMMEDIATE transaction, so two programs that open a new file at once create it once.
+bool MakeSchema(History* history, std::string* error) {
+    sqlite3* db = history->db;
+    const std::string where = "the record of updates " + history->path;
+    Write write(db);
+    Kind kind;
+    if (!write.Begin("could not lock " + where, error) || !KindKept(db, where, &kind, error)) return false;
+    if (kind.version == SCHEMA_VERSION) return true;  // rolled back: nothing was written
     // Rows are never deleted, so ids are never used twice without AUTOINCREMENT. The partial
     // index keeps the look for records left open cheap however long the record grows.
     const char* create =
@@ -209,67 +222,6 @@ std::string Column(sqlite3_stmt* statement, int column) {
     return text != nullptr ? std::string(reinterpret_cast<const char*>(text), sqlite3_column_bytes(statement, column)) : "";
 }
 
-// The text as valid UTF-8: every byte that does not belong to a well-formed sequence (a stray
-// continuation byte, an overlong form, a surrogate, beyond U+10FFFF, a sequence cut short)
-// becomes U+FFFD. A box's serial number comes from its USB descriptor, which may hold anything.
-std::string ValidUtf8(const std::string& text) {
-    std::string out;
-    const std::size_t size = text.size();
-    std::size_t i = 0;
-    while (i < size) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        unsigned char low = 0x80, high = 0xBF;  // the second byte's range
-        if (lead < 0x80) length = 1;
-        else if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-        else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0) low = 0xA0;
-            if (lead == 0xED) high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F;
-        }
-        std::size_t good = length == 0 ? 0 : 1;
-        while (good > 0 && good < length && i + good < size) {
-            const unsigned char next = static_cast<unsigned char>(text[i + good]);
-            if (next < (good == 1 ? low : 0x80) || next > (good == 1 ? high : 0xBF)) break;
-            ++good;
-        }
-        if (length != 0 && good == length) {
-            out.append(text, i, length);
-            i += length;
-        } else {
-            out += "\xEF\xBF\xBD";
-            i += good == 0 ? 1 : good;  // a cut-short sequence is one replacement, as Unicode advises
-        }
-    }
-    return out;
-}
-
-std::string Json(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : ValidUtf8(text)) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-                    out += escaped;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
-}
-
 // Seconds with three decimals, never the locale's decimal comma (GTK sets the user's locale).
 std::string Seconds(double seconds) {
     const long long rounded = std::llround(seconds * 1000.0);
@@ -279,16 +231,6 @@ std::string Seconds(double seconds) {
     return text;
 }
 
-std::string Csv(const std::string& text) {
-    const std::string valid = ValidUtf8(text);
-    if (valid.find_first_of(",\"\r\n") == std::string::npos) return valid;
-    std::string out = "\"";
-    for (const char c : valid) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + "\"";
-}
 
 }  // namespace
 
@@ -316,9 +258,12 @@ History* OpenHistory(const std::string& path, std::string* error) {
     } else {
         // Per connection, as SQLite keeps them: wait for the other writers, and sync the WAL at
         // every commit, so that a record committed before an update began survives a power
-        // loss during it. WAL itself is kept in the file: set when it is not (at its creation).
+        // loss during it. WAL itself is kept in the file: set when it is not (at its creation),
+        // and only in a file that is, or is to become, a record of updates.
+        Kind kind;
         sqlite3_busy_timeout(history->db, BUSY_TIMEOUT_MS);
         ok = Exec(history->db, "PRAGMA synchronous = FULL", "could not set up " + where, error) &&
+             KindKept(history->db, where, &kind, error) &&
              PragmaText(history->db, "PRAGMA journal_mode", &mode, "could not read " + where, error);
         if (ok && mode != "wal") {
             ok = PragmaText(history->db, "PRAGMA journal_mode = WAL", &mode, "could not set up " + where, error);
@@ -409,7 +354,7 @@ bool ReadHistory(History* history, const HistoryFilter& filter, std::vector<Hist
     if (!Prepare(db,
                  "SELECT id, begun, ended, station, box, serial, model, bootloader, firmware_before, image, outcome, "
                  "message_id, code, system_error, duration, writer_boot, writer_pid FROM updates "
-                 "WHERE (?1 = '' OR box = ?1) AND (?2 = '' OR serial = ?2) AND begun >= ?3 ORDER BY id",
+                 "WHERE (?1 = '' OR box = ?1 OR serial = ?1) AND (?2 = '' OR serial = ?2) AND begun >= ?3 ORDER BY id",
                  &select, what, error)) {
         return false;
     }
@@ -480,11 +425,11 @@ bool CountHistory(History* history, const std::vector<double>& bounds, const std
 
 std::string HistoryJsonLine(const HistoryRecord& record) {
     const bool ended = !record.ended.empty();
-    return "{\"schema\":1,\"id\":" + std::to_string(record.id) + ",\"begun\":" + Json(record.begun) +
-           ",\"ended\":" + (ended ? Json(record.ended) : "null") + ",\"station\":" + Json(record.station) +
-           ",\"box\":" + Json(record.box.box) + ",\"serial\":" + Json(record.box.serial) + ",\"model\":" + Json(record.box.model) +
-           ",\"bootloader\":" + Json(record.box.bootloader) + ",\"firmware_before\":" + Json(record.box.firmwareBefore) +
-           ",\"image\":" + Json(record.box.image) + ",\"outcome\":" + Json(record.end.outcome) +
+    return "{\"schema\":1,\"id\":" + std::to_string(record.id) + ",\"begun\":" + JsonString(record.begun) +
+           ",\"ended\":" + (ended ? JsonString(record.ended) : "null") + ",\"station\":" + JsonString(record.station) +
+           ",\"box\":" + JsonString(record.box.box) + ",\"serial\":" + JsonString(record.box.serial) + ",\"model\":" + JsonString(record.box.model) +
+           ",\"bootloader\":" + JsonString(record.box.bootloader) + ",\"firmware_before\":" + JsonString(record.box.firmwareBefore) +
+           ",\"image\":" + JsonString(record.box.image) + ",\"outcome\":" + JsonString(record.end.outcome) +
            ",\"message_id\":" + std::to_string(record.end.messageId) + ",\"code\":" + std::to_string(record.end.code) +
            ",\"system_error\":" + std::to_string(record.end.systemError) +
            ",\"duration\":" + (ended ? Seconds(record.duration) : "null") + "}\n";
@@ -495,9 +440,9 @@ std::string HistoryCsvHeader() {
 }
 
 std::string HistoryCsvLine(const HistoryRecord& record) {
-    return std::to_string(record.id) + "," + Csv(record.begun) + "," + Csv(record.ended) + "," + Csv(record.station) + "," +
-           Csv(record.box.box) + "," + Csv(record.box.serial) + "," + Csv(record.box.model) + "," + Csv(record.box.bootloader) +
-           "," + Csv(record.box.firmwareBefore) + "," + Csv(record.box.image) + "," + Csv(record.end.outcome) + "," +
+    return std::to_string(record.id) + "," + CsvField(record.begun) + "," + CsvField(record.ended) + "," + CsvField(record.station) + "," +
+           CsvField(record.box.box) + "," + CsvField(record.box.serial) + "," + CsvField(record.box.model) + "," + CsvField(record.box.bootloader) +
+           "," + CsvField(record.box.firmwareBefore) + "," + CsvField(record.box.image) + "," + CsvField(record.end.outcome) + "," +
            std::to_string(record.end.messageId) + "," + std::to_string(record.end.code) + "," +
            std::to_string(record.end.systemError) + "," + (record.ended.empty() ? "" : Seconds(record.duration)) + "\r\n";
 }

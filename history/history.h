@@ -43,7 +43,7 @@ struct HistoryRecord {
 };
 
 struct HistoryFilter {
-    std::string box;     // empty: any
+    std::string box;     // its identity or its serial number; empty: any
     std::string serial;  // empty: any
     std::string since;   // UTC, as a record's "begun" is written, or a prefix of it ("2026-12-11"); empty: all
 };

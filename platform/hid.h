@@ -72,7 +72,10 @@ bool HidWriteReport(DeviceHandle device, const std::uint8_t* report, std::uint32
 // `timeoutMs`.
 bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs);
 // Asks the device for the input report whose ID stands in report[0] (a GET_REPORT request).
-// Failed when it does not come within `timeoutMs`; Unsupported where the system cannot request
-// input reports.
-HidStatus HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs);
+// `received` is set to the bytes that came, report ID included, at most `length`: a device may
+// answer with fewer than it declared, or with none, and the bytes past them are left as they
+// were; 0 unless Ok. Failed when it does not come within `timeoutMs`; Unsupported where the
+// system cannot request input reports.
+HidStatus HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs,
+                            std::uint32_t* received);
 void HidClose(DeviceHandle device);

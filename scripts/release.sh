@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Makes a release in dist/: the Windows programs (the dialog and the console program, each with
-# its demo), built by the windows preset, and SHA256SUMS. Given a code-signing certificate and its
-# key, it signs every program with Authenticode first (SHA-256, osslsigncode) and verifies each
-# signature; SHA256SUMS then lists the signed files.
+# its demo), built by the windows preset, the Linux package and its -dbgsym package
+# (scripts/package-linux.sh), and SHA256SUMS. Given a code-signing certificate and its key, it
+# signs every Windows program with Authenticode first (SHA-256, osslsigncode) and verifies each
+# signature; SHA256SUMS then lists the signed files. The Linux package is built a second time
+# from a copy of the sources in another folder and must come out byte for byte the same
+# (scripts/deb_reproducible.py), or there is no release.
 #
 #   bash scripts/release.sh
 #   SIGN_CERT=cert.pem SIGN_KEY=key.pem bash scripts/release.sh
@@ -15,6 +18,8 @@
 #   SIGN_TIMESTAMP_URL  an RFC 3161 time-stamp server, so that the signature outlives the
 #                       certificate; without it the files carry no time stamp (and signing needs
 #                       no network)
+#   VELTABOX_DEB_SECOND the folder of the package's second build, kept from an earlier check of
+#                       the same sources (scripts/test.sh passes its own); by default a new one
 #
 # Users check a release with "sha256sum -c SHA256SUMS" in the download's directory, and the
 # signature with "osslsigncode verify -in veltabox-updater.exe" or, on Windows, in the file's
@@ -69,6 +74,15 @@ else
   done
 fi
 
-(cd dist && sha256sum "${programs[@]}" >SHA256SUMS && sha256sum --quiet -c SHA256SUMS)
+echo "== the Linux package, built twice"
+bash scripts/package-linux.sh
+python3 scripts/deb_reproducible.py ${VELTABOX_DEB_SECOND:+--second "$VELTABOX_DEB_SECOND"}
+debs=()
+for deb in build/package/*.deb; do
+  cp "$deb" dist/
+  debs+=("$(basename "$deb")")
+done
+
+(cd dist && sha256sum "${programs[@]}" "${debs[@]}" >SHA256SUMS && sha256sum --quiet -c SHA256SUMS)
 echo "== dist/"
-(cd dist && for exe in "${programs[@]}"; do echo "   $exe: $(stat -c %s "$exe") bytes"; done; sed 's/^/   /' SHA256SUMS)
+(cd dist && for file in "${programs[@]}" "${debs[@]}"; do echo "   $file: $(stat -c %s "$file") bytes"; done; sed 's/^/   /' SHA256SUMS)

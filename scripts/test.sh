@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Every test of the project: the suites natively (the Linux window half's and HID half's among
 # them), the same suites under AddressSanitizer and UndefinedBehaviorSanitizer, the Linux package
-# with lintian, the Linux programs end to end through their accessibility tree, the station
-# service with systemd's tools, a journal socket of its own, node_exporter and Prometheus,
-# bounded fuzzing runs of the device link and of the hidraw backend's report-descriptor parser, the Windows
+# with lintian, its programs' hardening and debug package, and its reproducibility, the Linux
+# programs end to end through their accessibility tree, the station service with systemd's tools,
+# a journal socket of its own, node_exporter and Prometheus, bounded fuzzing
+# runs of the device link and of the hidraw backend's report-descriptor parser, the Windows
 # programs' cross build with its resource and reproducibility checks, a signed release of them,
 # and the signed programs end to end under Wine: the demo and the no-box cases, then the shipped
 # program and the console program against boxes emulated behind Wine's own HID stack.
@@ -23,6 +24,12 @@ ctest --preset linux-sanitize -j"$jobs"
 
 echo "== the Linux package"
 bash scripts/package-linux.sh
+# The package built once more, from a copy of the sources in another folder, the tests left out:
+# the two must be byte-identical. The copy is kept for the release below, which checks the same
+# and so rebuilds nothing.
+debsecond=$(mktemp -d)
+trap 'rm -rf "$debsecond"' EXIT
+/usr/bin/python3 scripts/deb_reproducible.py --second "$debsecond"
 
 echo "== the Linux programs end to end (Xvfb, accessibility tree)"
 /usr/bin/python3 tests/linux/ui_e2e.py
@@ -49,7 +56,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$jobs"
 corpus=$(mktemp -d)
 mkdir -p "$corpus/inputs"
-trap 'rm -rf "$corpus"' EXIT
+trap 'rm -rf "$debsecond" "$corpus"' EXIT
 fuzz fuzz_device_link "$FUZZ_SECONDS" 512 inputs
 
 echo "== fuzzing the hidraw backend's report-descriptor parser (${FUZZ_DESCRIPTOR_SECONDS:=30} s)"
@@ -65,21 +72,26 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"
 python3 resources/check_resources.py
 second=$(mktemp -d)
-trap 'rm -rf "$corpus" "$second"' EXIT
+trap 'rm -rf "$debsecond" "$corpus" "$second"' EXIT
 cmake --preset windows -B "$second/build" >/dev/null
 cmake --build "$second/build" -j"$jobs" >/dev/null
-for exe in veltabox-updater.exe veltabox-updater-demo.exe veltabox-cli.exe veltabox-cli-demo.exe; do
+for exe in veltabox-updater.exe veltabox-updater-demo.exe veltabox-cli.exe veltabox-cli-demo.exe history_probe.exe; do
   cmp "build/windows/$exe" "$second/build/$exe"
   echo "$exe: $(stat -c %s "build/windows/$exe") bytes, identical in two clean builds"
 done
 
+echo "SQLite compiled into the Windows programs: $(x86_64-w64-mingw32-size -t build/windows/history/libveltabox_sqlite.a | awk 'END {print $4}') bytes of code and data"
+
+echo "== the record of updates with SQLite compiled in, under Wine"
+python3 scripts/history_wine.py
+
 echo "== release: the programs signed with a throwaway certificate"
 keys=$(mktemp -d)
-trap 'rm -rf "$corpus" "$second" "$keys"' EXIT
+trap 'rm -rf "$debsecond" "$corpus" "$second" "$keys"' EXIT
 openssl req -x509 -newkey rsa:3072 -nodes -days 1 -subj "/CN=VELTABOX release check (throwaway)" \
   -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
   -keyout "$keys/key.pem" -out "$keys/cert.pem" 2>/dev/null
-SIGN_CERT=$keys/cert.pem SIGN_KEY=$keys/key.pem bash scripts/release.sh
+SIGN_CERT=$keys/cert.pem SIGN_KEY=$keys/key.pem VELTABOX_DEB_SECOND=$debsecond bash scripts/release.sh
 (cd dist && sha256sum -c SHA256SUMS)
 # The verification the release rests on must refuse a signed program with one byte changed.
 python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); d[4096] ^= 0xFF; open(sys.argv[2], "wb").write(d)' \

@@ -38,8 +38,8 @@ PROBE_LIMIT = 120
 # The Win32 backend's own checks that need no box: libraries from System32 only (with copies
 # planted beside the program), also by the full paths that Windows 7 without KB2533623 needs,
 # pauses never shorter than asked, bounded reads and writes, device-change records read as the
-# dialog reads them.
-PROBES = ["--dll-check", "--dll-check-by-path", "--pause-test", "--transfer-test", "--device-change-test"]
+# dialog reads them, what the console program's record of updates asks of the system.
+PROBES = ["--dll-check", "--dll-check-by-path", "--pause-test", "--transfer-test", "--device-change-test", "--state-test"]
 SUMMARY = re.compile(r"^([0-9]+) passed, ([0-9]+) failed$")
 
 

@@ -2,6 +2,8 @@
 // slow to answer just after enumeration.
 #include "program_fixture.h"
 
+#include "device/protocol.h"
+
 namespace {
 
 using simui::g_ui;
@@ -103,6 +105,39 @@ TEST_F(BoxSearchTest, ABoxRefusingItsFirstQueriesAtOnceIsAskedAgainButASilentOne
     const std::size_t before = sim::OutputReports().size();
     Arrive(sim::AddBox(shortReports));
     EXPECT_EQ(sim::OutputReports().size() - before, 1u) << "CMD_GET_INFO sent more than once";
+}
+
+TEST_F(BoxSearchTest, ShortEmptyOrForeignAnswersAreFailedQueriesAndNothingIsErased) {
+    // The info answer whole, the memory answer cut after its first word: read from the zeroed
+    // buffer, the firmware would have been 0.0, older than any image.
+    sim::Box cut = sim::MakeBox(1, true);
+    cut.faults.shortAnswersFrom = 2;
+    cut.faults.shortAnswerLength = MEMORY_ANSWER_LENGTH - 8;
+    const int first = sim::AddBox(cut);
+    Start();
+    EXPECT_EQ(Hint(), WithInstructions(IDS_NO_BOX));
+    EXPECT_FALSE(IsDeviceHeld(g_device));
+    EXPECT_FALSE(simui::Click(IDC_UPDATE));
+    EXPECT_EQ(Narrow(simui::Text(IDC_VALUE_FW2)), "0.0.0");
+    EXPECT_GT(sim::g_world.infoRequests, 2u) << "a failed transfer is worth asking again";
+    PullOut(first);
+
+    // An empty answer (whose buffer still holds the request's report ID), and an answer to
+    // another report, on arrival: told as any failed query.
+    for (const bool empty : {true, false}) {
+        sim::Box odd = sim::MakeBox(1, true);
+        odd.faults.shortAnswersFrom = empty ? 1 : 0;
+        odd.faults.answerReportId = empty ? 2 : 3;
+        const int box = sim::AddBox(odd);
+        const std::u16string before = Hint();
+        Arrive(box);
+        EXPECT_EQ(Hint(), before) << empty;
+        EXPECT_FALSE(simui::Click(IDC_UPDATE)) << empty;
+        PullOut(box);
+    }
+    for (const sim::WireEntry& report : sim::OutputReports())
+        EXPECT_TRUE(report.bytes[1] == CMD_GET_INFO || report.bytes[1] == CMD_READ_MEMORY) << int(report.bytes[1]);
+    for (const sim::Box& box : sim::g_world.boxes) EXPECT_TRUE(box.violations.empty());
 }
 
 }  // namespace

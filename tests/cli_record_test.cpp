@@ -71,7 +71,7 @@ protected:
         ASSERT_NE(mkdtemp(folder), nullptr);
         folder_ = folder;
     }
-    void TearDown() override { (void)std::system(("rm -rf " + folder_).c_str()); }
+    void TearDown() override { EXPECT_EQ(std::system(("rm -rf " + folder_).c_str()), 0); }
     std::string folder_;
 };
 

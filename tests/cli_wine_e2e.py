@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """veltabox-cli.exe end to end under Wine, against boxes emulated behind Wine's own HID stack
 (tests/emulated_box/box_emulator, served by winebus as in scripts/emulated_box_e2e.py, with the
-pacer beside it): a box listed, two boxes written at once.
+pacer beside it): a box listed, two boxes written at once, a box whose erase fails; then the
+program's Windows half through hid_probe.exe: the watch on arrivals with two boxes plugged in and
+pulled out, their serial numbers, and two Ctrl+C on a console.
 
 Not here: Ctrl+C. Under Wine's HID stack a box plugged in after others were pulled out answers
 its first question with an empty report more often than not (it then reads as application mode),
@@ -19,6 +21,7 @@ Each check prints "PASS name" or "FAIL name: why"; the last line is "N passed, M
 import argparse
 import json
 import os
+import pty
 import shutil
 import subprocess
 import sys
@@ -89,9 +92,37 @@ def of(events, kind, box=None):
     return [e for e in events if e.get("event") == kind and (box is None or e.get("box") == box)]
 
 
+def watch_probe(env, emulator, probe, boxes, limit=150):
+    """hid_probe --watch-test with one box plugged in per "watching" and pulled out per "arrived",
+    in the order of `boxes` (name, serial as the probe must read it). Its standard input is a
+    pseudo terminal, so that Wine gives it a console to send Ctrl+C to. Returns the exit status
+    (None when it had to be killed) and its lines."""
+    master, slave = pty.openpty()
+    process = subprocess.Popen(["wine", probe, "--watch-test", *[serial for _, serial in boxes]], env=env, stdin=slave,
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace")
+    os.close(slave)
+    timer = threading.Timer(limit, process.kill)
+    timer.start()
+    lines, waiting = [], [name for name, _ in boxes]
+    try:
+        for line in process.stdout:
+            lines.append(line.rstrip("\r\n"))
+            print("   " + lines[-1], flush=True)
+            if lines[-1] == "watching" and waiting:
+                emulator.ask("plug " + waiting[0])
+            elif lines[-1] == "arrived" and waiting:
+                emulator.ask("unplug " + waiting.pop(0))
+        status = process.wait()
+    finally:
+        killed = not timer.is_alive()
+        timer.cancel()
+        os.close(master)
+    return (None if killed else status), lines
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--windows-build", default=os.path.join(ROOT, "build/windows"), help="box_pacer.exe is taken from here")
+    parser.add_argument("--windows-build", default=os.path.join(ROOT, "build/windows"), help="box_pacer.exe and hid_probe.exe are taken from here")
     parser.add_argument("--linux-build", default=os.path.join(ROOT, "build/linux"), help="the box emulator is taken from here")
     parser.add_argument("--programs", help="veltabox-cli.exe is taken from here (a release in dist/); default: --windows-build")
     args = parser.parse_args()
@@ -110,8 +141,9 @@ def main():
                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         if pacer.stdout.readline().strip() != "pacer ready":
             sys.exit("the pacer did not start")
+        # f's fourth report, its first erase, fails: the query sends two, then the unlock.
         for box in ("l pid=1 serial=L0", "a pid=1 serial=A1", "b pid=2 serial=B2", "c pid=1 serial=C3", "d pid=1 serial=D4",
-                    "e pid=1 serial=E5"):
+                    "e pid=1 serial=E5", "f pid=1 serial=F6 fail-write=4", "w pid=1 serial=W-0042", "v pid=2 serial=V,7"):
             emulator.ask("box %s firmware=0x00010A00" % box)
 
         # winebus takes a moment to serve a box that was plugged in; list looks only once.
@@ -149,6 +181,31 @@ def main():
             checks.check("two boxes: box %s has the image, nothing refused, every answer paced" % name,
                          box["flash"] == "image" and box["refused"] == "0" and box["late"] == "0" and
                          box["unpaced"] == "0" and emulator.ask("commands " + name) == WHOLE_UPDATE, str(box))
+
+        # A failed erase names the system's error in its code line, as the dialog's failure box does.
+        emulator.ask("unplug a", "unplug b")
+
+        def plug_f(event, _):
+            if event.get("event") == "start":
+                emulator.ask("plug f")
+        status, events, _, _ = run(env, program, ["update", "--wait", "--count", "1", "--json"], plug_f)
+        failed = of(events, "failed")
+        checks.check("failed erase: exit status 1, the failure with its code and its system error", status == 1 and
+                     len(failed) == 1 and failed[0].get("code", 0) < 0 and failed[0].get("system_error", 0) != 0 and
+                     failed[0].get("code_line", "").endswith("-0x%08x" % failed[0].get("system_error", 0)),
+                     "status %s, %s" % (status, failed or events[-3:]))
+        commands = emulator.ask("commands f")
+        checks.check("failed erase: nothing sent after the failed erase", commands == "ok 08 0a 05 !03", commands)
+        emulator.ask("unplug f")
+
+        # The Windows half of the program through the probe, which links it: arrivals, removals,
+        # serial numbers (a comma makes one unfit for a key: none), interrupts.
+        status, lines = watch_probe(env, emulator, os.path.join(args.windows_build, "hid_probe.exe"),
+                                    [("w", "W-0042"), ("v", "-")])
+        faults = [line for line in lines if line.startswith("FAIL")]
+        checks.check("watch: arrivals and removals with the list's paths, serial numbers, two Ctrl+C",
+                     status == 0 and not faults and sum(line.startswith("ok") for line in lines) >= 16,
+                     "status %s, %s" % (status, faults or lines[-3:]))
     finally:
         if pacer is not None:
             pacer.kill()

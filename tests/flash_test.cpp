@@ -16,6 +16,26 @@ protected:
     static std::uint32_t AddressOf(const sim::WireEntry& report) { return GetLe32(report.bytes.data() + 3); }
 };
 
+TEST_F(FlashTest, AFailedErasesPauseLeavesItsErrorForTheCodeLine) {
+    sim::Box box = sim::MakeBox(1, true);
+    box.faults.failWriteNumber = 4;  // CMD_GET_INFO, CMD_READ_MEMORY, the unlock, the first erase
+    box.faults.failWriteError = sim::ERROR_ACCESS_DENIED;
+    sim::AddBox(box);
+    ASSERT_EQ(FindDevice(g_device), DEV_OK);
+    ASSERT_EQ(UnlockFlash(g_device), DEV_OK);
+    SystemPause(20);
+    EXPECT_EQ(ErasePages(g_device, 0x08003000), DEV_ERR_WRITE);
+    EXPECT_EQ(sim::g_world.pauses.back(), ERASE_PAUSE_MS) << "the failed erase is followed by its pause";
+    EXPECT_EQ(SystemLastError(), sim::ERROR_ACCESS_DENIED);
+
+    // On the real clock as well, which the demos and the benchmarks pace with.
+    sim::g_world.realTime = true;
+    sim::SetLastError(sim::ERROR_TIMEOUT);
+    SystemPause(1);
+    SystemPauseUntil(SystemClockMicroseconds() + 1000);
+    EXPECT_EQ(SystemLastError(), sim::ERROR_TIMEOUT);
+}
+
 TEST_F(FlashTest, ErasingFromTheImageStartCoversTheFirmwareAreaPacedAt40ms) {
     HoldBootloaderBox();
     ASSERT_EQ(UnlockFlash(g_device), DEV_OK);

@@ -38,7 +38,7 @@ struct Folder {
 std::string Query(const std::string& path, const std::string& sql) {
     sqlite3* db = nullptr;
     std::string value = "(cannot open)";
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK) {
         sqlite3_busy_timeout(db, 10000);
         sqlite3_stmt* statement = nullptr;
         value = "(" + std::string(sqlite3_errmsg(db)) + ")";
@@ -299,7 +299,8 @@ TEST(History, AFileThatCannotBeWrittenIsRefusedWithAText) {
     close(texts[0]);
     EXPECT_EQ(child.End(), 0);
     EXPECT_TRUE(std::regex_match(said, std::regex("refused: could not open the record of updates .*/locked/new.sqlite3: .+\n"
-                                                  "refused: .*/locked/old.sqlite3.*: .+\n")))
+                                                  "refused: could not set up the record of updates .*/locked/old.sqlite3: .+ "
+                                                  "\\(its folder must let this user make the -wal and -shm files beside it\\)\n")))
         << said;
 
     // A file whose writes fail after it opened (here a trigger refuses every new row).
@@ -315,6 +316,13 @@ TEST(History, AFileThatCannotBeWrittenIsRefusedWithAText) {
     EXPECT_EQ(error, "could not complete record " + std::to_string(id + 100) + " in " + path + ": there is no such record");
     EXPECT_TRUE(CompleteUpdateRecord(history, id, {"updated", 40032, 0, 0}, &error)) << error;
     CloseHistory(history);
+
+    // Another program's database, named by mistake, is refused and left as it was.
+    const std::string other = folder.path + "/other.db";
+    EXPECT_EQ(Query(other, "CREATE TABLE boxes (serial TEXT)"), "");
+    EXPECT_EQ(OpenHistory(other, &error), nullptr);
+    EXPECT_EQ(error, "the record of updates " + other + " is a database of another kind (it has tables but no record of updates)");
+    EXPECT_EQ(Query(other, "PRAGMA journal_mode"), "delete");
 
     // A file a newer program wrote is left alone.
     EXPECT_EQ(Query(path, "PRAGMA user_version = 2"), "");

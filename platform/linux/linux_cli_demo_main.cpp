@@ -9,8 +9,6 @@
 
 #include "cli/cli_run.h"
 #include "platform/sim/sim_demo_world.h"
-#include "resources/firmware_image.h"
-#include "update/engine.h"
 
 int main(int argc, char** argv) {
     int boxes = 4;
@@ -38,7 +36,7 @@ int main(int argc, char** argv) {
         }
         rest.push_back(argv[i]);
     }
-    AttachDemoBoxes(boxes, FIRMWARE_IMAGE, FIRMWARE_IMAGE_SIZE, IMAGE_VERSION);
+    AttachDemoBoxes(boxes);
     if (failing > boxes) {
         std::fprintf(stderr, "veltabox-cli-demo: --failing %ld names no box of the %d simulated\n", failing, boxes);
         return EXIT_USAGE;

@@ -171,8 +171,8 @@ bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t leng
 }
 
 // HIDIOCGINPUT(length) asks the box for the input report whose ID stands in report[0] (a
-// GET_REPORT on the control pipe) and copies at most `length` bytes of its answer, ID included,
-// into the buffer. `timeoutMs` cannot be honoured: the ioctl has no time-out of its own, the
+// GET_REPORT on the control pipe), copies at most `length` bytes of its answer, ID included,
+// into the buffer and returns how many it copied: a box may answer with fewer. `timeoutMs` cannot be honoured: the ioctl has no time-out of its own, the
 // kernel waits for the transfer without letting a signal end it, and there is nothing to wait for
 // beforehand, since hidraw always polls writable. The kernel bounds the transfer at 5 s
 // (USB_CTRL_SET_TIMEOUT in usbhid), longer than `timeoutMs`; a box that never answers therefore
@@ -180,7 +180,9 @@ bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t leng
 // HIDIOCGINPUT came with Linux 5.11. An older hidraw refuses the unknown request with EINVAL
 // (ENOTTY where no driver takes it) without sending anything: the caller has already seen the
 // node answer HIDIOCGRAWINFO, so that refusal is the kernel's age, not the box.
-HidStatus HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t /*timeoutMs*/) {
+HidStatus HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t /*timeoutMs*/,
+                            std::uint32_t* received) {
+    *received = 0;
     const int fd = DescriptorOf(device);
     if (fd < 0) return HidStatus::Failed;
     // The ioctl's number carries the length in 14 bits.
@@ -188,7 +190,11 @@ HidStatus HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint
         errno = EINVAL;
         return HidStatus::Failed;
     }
-    if (ioctl(fd, HIDIOCGINPUT(length), report) >= 0) return HidStatus::Ok;
+    const int copied = ioctl(fd, HIDIOCGINPUT(length), report);
+    if (copied >= 0) {
+        *received = static_cast<std::uint32_t>(copied) < length ? static_cast<std::uint32_t>(copied) : length;
+        return HidStatus::Ok;
+    }
     return errno == EINVAL || errno == ENOTTY ? HidStatus::Unsupported : HidStatus::Failed;
 }
 

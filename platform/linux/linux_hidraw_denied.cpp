@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "device/discovery.h"
+#include "device/interface_candidate.h"
 #include "platform/linux/linux_hidraw_path.h"
 
 namespace {
@@ -38,11 +38,11 @@ Identity IdentityOf(const char* node) {
     return identity;
 }
 
-bool IsBox(const Identity& identity) {
+// The search's own test of the IDs, so that the line names exactly the devices it would take.
+bool IsListedBox(const Identity& identity) {
     std::uint16_t vendor = 0;
     std::uint16_t product = 0;
-    if (!UsbIdsFromHidId(identity.id.c_str(), &vendor, &product)) return false;
-    return vendor == DEVICE_VENDOR_ID && (product == PRODUCT_ID_VELTABOX || product == PRODUCT_ID_VELTA_HUB);
+    return UsbIdsFromHidId(identity.id.c_str(), &vendor, &product) && IsBox(vendor, product);
 }
 
 }  // namespace
@@ -51,7 +51,7 @@ std::string DeniedNodeAdvice(const char* node, int error) {
     const int saved = errno;
     const Identity identity = IdentityOf(node);
     std::string advice;
-    if (IsBox(identity)) {
+    if (IsListedBox(identity)) {
         const std::string described = " (" + identity.id + (identity.name.empty() ? "" : ", " + identity.name) + ")";
         advice = std::string(program_invocation_short_name) + ": cannot open " + node + described + ": " + std::strerror(error) +
                  "; passed over. A VELTABOX needs the udev rule 70-veltabox.rules of the veltabox-updater package, which "

@@ -8,14 +8,11 @@
 #include <cerrno>
 #include <ctime>
 
+#include "platform/pause_plan.h"
+
 namespace {
 
 constexpr std::uint64_t MICROSECONDS = 1000000;
-// The last stretch before a deadline that is given away with sched_yield rather than slept.
-constexpr std::uint64_t SLACK_US = 50;
-// The most a sleep is set early, so that a system whose timers are late by whole milliseconds does
-// not turn the pauses into spinning.
-constexpr std::uint64_t MOST_EARLY_US = 2000;
 constexpr unsigned long FINE_TIMER_SLACK_NS = 1000;
 
 timespec TimespecOf(std::uint64_t microseconds) {
@@ -41,33 +38,30 @@ std::uint64_t SystemClockMicroseconds() {
 // the kernel adds to every sleep so as to wake threads together (50 us unless changed), and by the
 // scheduler's latency. Over an update's 1430 pauses that would add a tenth of a second or more.
 // So the thread that paces the box asks for a timer slack of 1 us, once and for good, as the
-// Win32 pause asks for a high-resolution timer; and, as the Win32 pause does, the sleep is set
-// early by the lateness the recent wakes have shown and the last stretch is given away with
-// sched_yield until the clock reaches the deadline. A virtual machine's timers can wake a tenth
-// of a millisecond late even so; what that costs is processor time, not lateness.
+// Win32 pause asks for a high-resolution timer; and, as every backend's pause does
+// (platform/pause_plan.h), the sleep is set early by the lateness the recent wakes have shown and
+// the last stretch is given away with sched_yield until the clock reaches the deadline. A virtual
+// machine's timers can wake a tenth of a millisecond late even so; what that costs is processor
+// time, not lateness.
 //
 // A failed report is followed by its pause before the caller reads the last error, so errno is
 // left as it was. The slack and the lateness are the calling thread's, so that the threads of
 // several boxes each keep their own pace.
 void SystemPauseUntil(std::uint64_t deadline) {
-    static thread_local std::uint64_t lateness = 0;
+    static thread_local PausePlan plan = {0};
     static thread_local bool fineSlack = false;
     const int error = errno;
     if (!fineSlack) fineSlack = prctl(PR_SET_TIMERSLACK, FINE_TIMER_SLACK_NS, 0, 0, 0) == 0;
     for (std::uint64_t now = SystemClockMicroseconds(); now < deadline; now = SystemClockMicroseconds()) {
-        // Wakes scatter around their mean lateness; half of it again catches nearly all of them.
-        const std::uint64_t wanted = lateness + lateness / 2;
-        const std::uint64_t early = wanted < MOST_EARLY_US ? wanted : MOST_EARLY_US;
-        if (deadline - now <= early + SLACK_US) {
+        const std::uint64_t due = PauseSleepDue(plan, now, deadline);
+        if (due == 0) {
             sched_yield();
             continue;
         }
-        const std::uint64_t due = deadline - early;
         const timespec at = TimespecOf(due);
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
         }
-        const std::uint64_t woke = SystemClockMicroseconds();
-        lateness = (lateness * 7 + (woke > due ? woke - due : 0)) / 8;
+        PauseNoteWake(plan, due, SystemClockMicroseconds());
     }
     errno = error;
 }

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/pause_plan.h"
+
 namespace sim {
 
 World g_world;
@@ -191,22 +193,20 @@ void SetLastError(std::uint32_t error) { t_lastError = error; }
 
 namespace {
 
-// Sleeps until `deadline`, never less. A plain sleep wakes a scheduler latency late (a quarter
-// of a millisecond on a virtual machine), which over an update's 1430 pauses would add a third of
-// a second; so the sleep ends early by the latency seen so far and the last stretch is yielded.
-void SleepUntil(std::chrono::steady_clock::time_point deadline) {
-    using namespace std::chrono;
-    static thread_local microseconds lateness{0};
-    for (auto now = steady_clock::now(); now < deadline; now = steady_clock::now()) {
-        const auto left = deadline - now;
-        if (left <= lateness + microseconds(50)) {
+// Sleeps until the steady clock has reached `deadline` (in its microseconds), never less. A plain
+// sleep wakes a scheduler latency late (a quarter of a millisecond on a virtual machine), which
+// over an update's 1430 pauses would add a third of a second; so the sleep is set early and the
+// last stretch is yielded, as the real backends' pauses do (platform/pause_plan.h).
+void SleepUntil(std::uint64_t deadline) {
+    static thread_local PausePlan plan = {0};
+    for (std::uint64_t now = SteadyUs(); now < deadline; now = SteadyUs()) {
+        const std::uint64_t due = PauseSleepDue(plan, now, deadline);
+        if (due == 0) {
             std::this_thread::yield();
             continue;
         }
-        const auto target = deadline - lateness;
-        std::this_thread::sleep_until(target);
-        const auto late = duration_cast<microseconds>(steady_clock::now() - target);
-        lateness = (lateness * 7 + late) / 8;
+        std::this_thread::sleep_until(std::chrono::steady_clock::time_point(std::chrono::microseconds(due)));
+        PauseNoteWake(plan, due, SteadyUs());
     }
 }
 
@@ -214,7 +214,8 @@ void SleepUntil(std::chrono::steady_clock::time_point deadline) {
 
 void WaitFor(std::uint32_t milliseconds) {
     if (g_world.realTime) {
-        SleepUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds));
+        // From the next whole microsecond, since the reading is cut to the one before.
+        SleepUntil(SteadyUs() + 1 + static_cast<std::uint64_t>(milliseconds) * 1000);
     } else {
         t_virtualNowUs += static_cast<std::uint64_t>(milliseconds) * 1000;
     }
@@ -337,6 +338,16 @@ void ReceiveReport(Box& box, const std::uint8_t* report, std::uint32_t length) {
             return QueueBlockAnswer(box, report[1] == 0x1D ? 32 : 40);
         default: return FlashCommand(box, report, length);
     }
+}
+
+std::uint32_t SendInfoAnswer(const Box& box, std::uint8_t* report, std::uint32_t length) {
+    std::uint32_t sent = length < sizeof box.infoAnswer ? length : static_cast<std::uint32_t>(sizeof box.infoAnswer);
+    const Faults& faults = box.faults;
+    if (faults.shortAnswersFrom != 0 && box.infoAnswers >= faults.shortAnswersFrom && faults.shortAnswerLength < sent)
+        sent = faults.shortAnswerLength;
+    std::memcpy(report, box.infoAnswer, sent);
+    if (sent > 0) report[0] = faults.answerReportId;
+    return sent;
 }
 
 void LogWire(Direction direction, int box, const std::uint8_t* bytes, std::uint32_t length, bool ok) {

@@ -37,6 +37,9 @@ struct Faults {
     std::uint32_t infoRequestsFailFirst = 0;  // ... only the first k requests (a box just enumerated)
     bool infoRequestUnsupported = false;  // the system cannot request input reports (an old kernel)
     bool infoAnswerNever = false;         // the box never answers a request for an info answer
+    std::uint32_t shortAnswersFrom = 0;   // from its k-th info answer on (1-based; 0: none), each comes ...
+    std::uint32_t shortAnswerLength = 0;  // ... this many bytes long, report ID included (0: empty)
+    std::uint8_t answerReportId = 2;      // the report ID its info answers carry
     bool blockAnswerRefused = false;      // block answers carry status 0xFF ...
     std::uint16_t blockErrorWord = 0;     // ... and this error word
     bool blockAnswerNever = false;        // no block answer ever arrives
@@ -188,6 +191,9 @@ std::vector<WireEntry> OutputReports();
 
 // Handles one output report arriving at the box; a refusal is recorded in its violations.
 void ReceiveReport(Box& box, const std::uint8_t* report, std::uint32_t length);
+// The box's current info answer as it sends it to a request for at most `length` bytes: copied
+// into `report`, as long and with the report ID the faults say. Returns the bytes it sent.
+std::uint32_t SendInfoAnswer(const Box& box, std::uint8_t* report, std::uint32_t length);
 
 // What the HID stack made of one output report sent to a box.
 struct Delivery {

@@ -204,8 +204,10 @@ bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t leng
     return true;
 }
 
-HidStatus HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
+HidStatus HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs,
+                            std::uint32_t* received) {
     WorldLock world(sim::WorldMutex());
+    *received = 0;
     const auto failed = [](std::uint32_t error) {
         Fail(error);
         return HidStatus::Failed;
@@ -233,10 +235,10 @@ HidStatus HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint
         sim::LogWire(sim::Direction::InputRequested, InterfaceOf(*handle).box, report, 0, false);
         return failed(sim::ERROR_GEN_FAILURE);
     }
-    const std::uint32_t copied = length < sizeof box->infoAnswer ? length : sizeof box->infoAnswer;
-    std::memcpy(report, box->infoAnswer, copied);
-    report[0] = 2;
-    sim::LogWire(sim::Direction::InputRequested, InterfaceOf(*handle).box, report, copied, true);
+    // The box answers a GET_REPORT with as much of its answer as was asked for, whatever length
+    // it declares for the reports it sends on its own.
+    *received = sim::SendInfoAnswer(*box, report, length);
+    sim::LogWire(sim::Direction::InputRequested, InterfaceOf(*handle).box, report, *received, true);
     return HidStatus::Ok;
 }
 

@@ -13,10 +13,13 @@
 #include <cfgmgr32.h>
 #include <setupapi.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "platform/console.h"
+#include "platform/hid.h"
+#include "platform/serial_number.h"
 #include "platform/win32/win32_dll.h"
 #include "platform/win32/win32_utf8.h"
 
@@ -99,19 +102,23 @@ std::string BoxLocation(const std::u16string& path) {
 
 // Windows numbers the HID device node anew for each device the HID class driver sees, and the
 // interface path carries that instance ("...#7&1b2c3d4&0&0000#{...}"): a box plugged in where
-// another was just pulled out gets a path of its own. The Setup API keeps an interface it has
-// seen once registered after its device went, so only an active one counts as there.
+// another was just pulled out gets a path of its own. The path counts while the interface list
+// names it; the Setup API keeps an interface registered after its device went.
 std::string BoxInstance(const std::u16string& path) {
-    const DeviceTreeLibraries& api = DeviceTreeLibrariesOnce();
-    if (api.SetupDiCreateDeviceInfoList == nullptr || path.empty()) return std::string();
-    const HDEVINFO list = api.SetupDiCreateDeviceInfoList(nullptr, nullptr);
-    if (list == INVALID_HANDLE_VALUE) return std::string();
-    SP_DEVICE_INTERFACE_DATA interfaceData = {};
-    interfaceData.cbSize = sizeof interfaceData;
-    const bool active = api.SetupDiOpenDeviceInterfaceW(list, reinterpret_cast<const wchar_t*>(path.c_str()), 0, &interfaceData) &&
-                        (interfaceData.Flags & SPINT_ACTIVE) != 0;
-    api.SetupDiDestroyDeviceInfoList(list);
-    return active ? Utf8OfWide(reinterpret_cast<const wchar_t*>(path.c_str())) : std::string();
+    if (path.empty()) return std::string();
+    InterfaceList* const list = HidListInterfaces();
+    if (list == nullptr) return std::string();
+    bool present = false;
+    ListedInterface member = {};
+    for (std::uint32_t index = 0; !present; ++index) {
+        const Listed listed = HidInterfaceAt(list, index, &member);
+        if (listed == Listed::End) break;
+        if (listed != Listed::Interface) continue;
+        present = path == member.path;
+        std::free(member.path);
+    }
+    HidFreeInterfaceList(list);
+    return present ? Utf8OfWide(reinterpret_cast<const wchar_t*>(path.c_str())) : std::string();
 }
 
 // Opened with no access at all, as hidapi opens a device to read its strings: the HID class
@@ -129,12 +136,11 @@ std::string BoxSerial(const std::u16string& path) {
     const bool read = api.HidD_GetSerialNumberString(device, units, SERIAL_UNITS * sizeof(wchar_t)) != FALSE;
     CloseHandle(device);
     if (!read) return std::string();
-    std::string serial;
-    for (const wchar_t* unit = units; *unit != 0; ++unit) {
-        if (*unit < 0x20 || *unit > 0x7E || *unit == L',') return std::string();
-        serial += static_cast<char>(*unit);
-    }
-    const std::size_t first = serial.find_first_not_of(' ');
-    if (first == std::string::npos) return std::string();
-    return serial.substr(first, serial.find_last_not_of(' ') - first + 1);
+    // Beyond ASCII it is no serial either way; below, the rule is the one Linux's serials follow.
+    std::string raw;
+    for (const wchar_t* unit = units; *unit != 0; ++unit) raw += *unit < 0x80 ? static_cast<char>(*unit) : '\x7F';
+    return UsableSerialNumber(raw);
 }
+
+// Windows never refuses a HID interface to the user for want of a rule: nothing to add.
+std::string ConsoleDeniedAdvice(const std::u16string&) { return std::string(); }

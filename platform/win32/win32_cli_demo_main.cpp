@@ -1,6 +1,5 @@
 // The console demo on Windows: the same program with simulated boxes (--boxes N, 4 unless told, at
-// most a full USB bus),
-// each in bootloader mode with an older firmware. The boxes are paced on the real clock and the
+// most a full USB bus), each in bootloader mode with an older firmware. The boxes are paced on the real clock and the
 // program pauses with the Win32 pause, so an update takes as long as with real boxes.
 #include <windows.h>
 
@@ -13,8 +12,6 @@
 #include "platform/sim/sim_demo_world.h"
 #include "platform/win32/win32_arguments.h"
 #include "platform/win32/win32_dll.h"
-#include "resources/firmware_image.h"
-#include "update/engine.h"
 
 int wmain(int argc, wchar_t** argv) {
     // As in the real program: winmm.dll, which the pause may load, from System32 only.
@@ -36,6 +33,6 @@ int wmain(int argc, wchar_t** argv) {
         }
         rest.push_back(arguments[i].c_str());
     }
-    AttachDemoBoxes(boxes, FIRMWARE_IMAGE, FIRMWARE_IMAGE_SIZE, IMAGE_VERSION);
+    AttachDemoBoxes(boxes);
     return RunConsoleProgram(static_cast<int>(rest.size()), rest.data(), "veltabox-cli-demo", true);
 }

@@ -70,8 +70,9 @@ char16_t* DetailPath(const HidLibraries& api, HDEVINFO set, SP_DEVICE_INTERFACE_
 
 // Waits for a ReadFile, WriteFile or DeviceIoControl that was started on `ov`. Whatever happens,
 // the transfer is over when this returns, since the caller's buffer and `ov` are about to go
-// away. The thread's last error on failure is the transfer's, not that of the clean-up.
-bool FinishTransfer(HANDLE file, OVERLAPPED& ov, BOOL started, DWORD timeoutMs) {
+// away. The thread's last error on failure is the transfer's, not that of the clean-up. The bytes
+// moved go to `moved` when it is given (0 on failure).
+bool FinishTransfer(HANDLE file, OVERLAPPED& ov, BOOL started, DWORD timeoutMs, DWORD* moved = nullptr) {
     DWORD error = ERROR_SUCCESS;
     DWORD transferred = 0;
     if (!started && GetLastError() != ERROR_IO_PENDING) {
@@ -88,6 +89,7 @@ bool FinishTransfer(HANDLE file, OVERLAPPED& ov, BOOL started, DWORD timeoutMs) 
         else if (error == ERROR_SUCCESS) error = GetLastError();
     }
     CloseHandle(ov.hEvent);
+    if (moved != nullptr) *moved = error == ERROR_SUCCESS ? transferred : 0;
     if (error == ERROR_SUCCESS) return true;
     SetLastError(error);
     return false;
@@ -263,14 +265,20 @@ bool HidReadReport(DeviceHandle device, std::uint8_t* report, std::uint32_t leng
 // FILE_FLAG_OVERLAPPED ("the function fails in unpredictable ways"), and a box that never answers
 // would hold the program up for good. So the request goes out as the other transfers do, with an
 // OVERLAPPED and a bounded wait. As for HidD_GetInputReport, the buffer is the output buffer and
-// its first byte names the report.
+// its first byte names the report; the bytes the request returned are those the box answered
+// with, report ID included, which HidD_GetInputReport would not tell.
 // Every Windows the program runs on has the request, so it is never Unsupported here.
-HidStatus HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
+HidStatus HidGetInputReport(DeviceHandle device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs,
+                            std::uint32_t* received) {
+    *received = 0;
     OVERLAPPED ov = {};
     ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (ov.hEvent == nullptr) return HidStatus::Failed;
     const BOOL started = DeviceIoControl(AsHandle(device), IOCTL_HID_GET_INPUT_REPORT, nullptr, 0, report, length, nullptr, &ov);
-    return FinishTransfer(AsHandle(device), ov, started, timeoutMs) ? HidStatus::Ok : HidStatus::Failed;
+    DWORD moved = 0;
+    if (!FinishTransfer(AsHandle(device), ov, started, timeoutMs, &moved)) return HidStatus::Failed;
+    *received = moved < length ? moved : length;
+    return HidStatus::Ok;
 }
 
 void HidClose(DeviceHandle device) { CloseHandle(AsHandle(device)); }

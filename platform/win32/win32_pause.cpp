@@ -6,6 +6,7 @@
 
 #include <new>
 
+#include "platform/pause_plan.h"
 #include "platform/win32/win32_dll.h"
 
 // Windows 10 1803 and later; older headers do not name it.
@@ -24,8 +25,7 @@ constexpr LONGLONG MICROSECONDS = 1000000;
 struct PauseTimer {
     HANDLE timer;  // null when no timer could be had; the pause then falls back to Sleep
     bool highResolution;
-    // How late the recent wakes came, in counter ticks: the thread's own.
-    LONGLONG lateness;
+    PausePlan plan;  // how late the thread's recent wakes came
 };
 
 void WINAPI ClosePauseTimer(void* data) {
@@ -42,7 +42,7 @@ PauseTimer* ThreadPauseTimer() {
     static const DWORD slot = FlsAlloc(ClosePauseTimer);
     if (slot == FLS_OUT_OF_INDEXES) return nullptr;
     if (auto* pause = static_cast<PauseTimer*>(FlsGetValue(slot))) return pause;
-    auto* pause = new (std::nothrow) PauseTimer{nullptr, false, 0};
+    auto* pause = new (std::nothrow) PauseTimer{nullptr, false, {0}};
     if (pause == nullptr) return nullptr;
     // Systems before 1803 refuse the flag with ERROR_INVALID_PARAMETER.
     pause->timer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
@@ -113,39 +113,41 @@ void EndFinerTick() { TimerLibraryOnce().timeEndPeriod(1); }
 std::uint64_t SystemClockMicroseconds() { return MicrosecondsOf(Ticks(), Frequency()); }
 
 // A timer wakes the thread some time after it is due: a few microseconds with the
-// high-resolution flag, up to a tick (1 ms at the finer tick) without it. Over an update's 1430
-// pauses that lateness would add up to a second, so the timer is set that much early, as far as
-// the recent wakes have shown it, and the last stretch before the deadline is given away with
-// Sleep(0) until the counter reaches it. The stretch is bounded, so that a system whose timer
-// is late by whole ticks does not turn the pauses into spinning.
+// high-resolution flag, up to a tick (1 ms at the finer tick) without it. So the timer is set
+// early and the last stretch before the deadline is given away with Sleep(0) until the counter
+// reaches it (platform/pause_plan.h). The end is judged on the counter itself, whose ticks are
+// finer than the plan's microseconds, so that the pause never ends before the deadline's tick.
 //
-// The timer and the lateness are the calling thread's, so that the threads of several boxes
-// each keep their own pace.
+// The timer and the plan are the calling thread's, so that the threads of several boxes each keep
+// their own pace. A failed report is followed by its pause before the caller reads the last
+// error, and the fiber-local slot's calls set it (FlsGetValue to ERROR_SUCCESS), so the pause
+// leaves it as it found it.
 void SystemPauseUntil(std::uint64_t deadline) {
-    PauseTimer fallback = {nullptr, false, 0};
+    const DWORD error = GetLastError();
+    PauseTimer fallback = {nullptr, false, {0}};
     PauseTimer* own = ThreadPauseTimer();
     PauseTimer& pause = own != nullptr ? *own : fallback;
-    LONGLONG& lateness = pause.lateness;
     const LONGLONG frequency = Frequency();
     const LONGLONG end = TicksOf(deadline, frequency);
-    if (Ticks() >= end) return;
-    const LONGLONG slack = frequency / 20000;       // 50 us
-    const LONGLONG mostEarly = frequency / 500;     // 2 ms
-    const bool finerTick = !pause.highResolution && BeginFinerTick();
-    for (LONGLONG now = Ticks(); now < end; now = Ticks()) {
-        const LONGLONG early = lateness < mostEarly ? lateness : mostEarly;
-        if (end - now <= early + slack) {
-            Sleep(0);
-            continue;
+    if (Ticks() < end) {
+        const bool finerTick = !pause.highResolution && BeginFinerTick();
+        for (LONGLONG now = Ticks(); now < end; now = Ticks()) {
+            const std::uint64_t nowUs = MicrosecondsOf(now, frequency);
+            const std::uint64_t due = nowUs < deadline ? PauseSleepDue(pause.plan, nowUs, deadline) : 0;
+            if (due == 0) {
+                Sleep(0);
+                continue;
+            }
+            WaitTicks(pause, TicksOf(due, frequency) - now, frequency);
+            PauseNoteWake(pause.plan, due, SystemClockMicroseconds());
         }
-        const LONGLONG due = end - early;
-        WaitTicks(pause, due - now, frequency);
-        const LONGLONG late = Ticks() - due;
-        lateness = (lateness * 7 + (late > 0 ? late : 0)) / 8;
+        if (finerTick) EndFinerTick();
     }
-    if (finerTick) EndFinerTick();
+    SetLastError(error);
 }
 
 void SystemPause(std::uint32_t milliseconds) {
+    const DWORD error = GetLastError();
     SystemPauseUntil(SystemClockMicroseconds() + static_cast<std::uint64_t>(milliseconds) * 1000);
+    SetLastError(error);
 }

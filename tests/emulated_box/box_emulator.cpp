@@ -12,14 +12,18 @@
 //
 //   box NAME [pid=N] [mode=boot|app] [firmware=HEX] [bootloader=HEX] [appkind=N] [in=N] [out=N]
 //            [serial=S] [fail-write=K] [pull-after=K] [silent] [block-never] [fail-first=K]
-//            [old-kernel] [denied] [restart] [restart-version=HEX]
+//            [old-kernel] [denied] [info-length=N] [info-length-from=K] [info-id=N] [restart]
+//            [restart-version=HEX]
 //                              fail-first: its first K info requests are stalled (a box
 //                              just enumerated); old-kernel: hidraw refuses HIDIOCGINPUT (Linux
 //                              < 5.11); denied: its node may not be opened (mode 0, as a node
-//                              without the package's udev rule is to a user); restart: after the
-//                              finish it leaves and comes back in application mode with the
-//                              image's version if its flash holds the image (else it stays in its
-//                              bootloader); restart-version: it comes back reporting this version
+//                              without the package's udev rule is to a user); info-length: its
+//                              info answers come N bytes long, report ID included (0: empty),
+//                              from its K-th on (1 unless told); info-id: they carry report ID N;
+//                              restart: after the finish it leaves and comes back in application
+//                              mode with the image's version if its flash holds the image (else it
+//                              stays in its bootloader); restart-version: it comes back reporting
+//                              this version
 //   other NAME vid=HEX pid=HEX [serial=S]
 //   plug NAME [node=N] | unplug NAME   the node, or nothing; node=N: that hidraw node, as the
 //                   kernel gives the lowest free one (a box where another was just pulled out)
@@ -97,6 +101,11 @@ std::string DefineBox(const std::string& name, std::istringstream& args) {
             box.restart.version = IMAGE_VERSION;
             if (key == "restart-version") box.restart.reportsVersion = Number(value);
         }
+        else if (key == "info-length") {
+            box.faults.shortAnswerLength = Number(value);
+            if (box.faults.shortAnswersFrom == 0) box.faults.shortAnswersFrom = 1;
+        } else if (key == "info-length-from") box.faults.shortAnswersFrom = Number(value);
+        else if (key == "info-id") box.faults.answerReportId = static_cast<std::uint8_t>(Number(value));
         else return "error unknown setting " + arg;
     }
     const int slot = emu::AddBoxSlot(box, serial);

@@ -180,7 +180,10 @@ bool ForwardAnswers(int slot, std::uint32_t infoAnswersBefore) {
         box.inputQueue.pop_front();
     }
     if (g_door != FrontDoor::Wine || box.infoAnswers == infoAnswersBefore || box.faults.infoAnswerNever) return false;
-    const std::vector<std::uint8_t> answer(box.infoAnswer, box.infoAnswer + INFO_ANSWER_BYTES);
+    std::vector<std::uint8_t> answer(INFO_ANSWER_BYTES, 0);
+    answer.resize(sim::SendInfoAnswer(box, answer.data(), INFO_ANSWER_BYTES));
+    // An empty answer leaves winebus nothing to read, and the program the answer before.
+    if (answer.empty()) return false;
     // An answer winebus has not read yet belongs to a request the program has moved past.
     const std::size_t before = device.reads.size();
     device.reads.erase(std::remove_if(device.reads.begin(), device.reads.end(), [](const InputReport& r) { return r.infoAnswer; }),
@@ -360,9 +363,12 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slotP
             // A GET_REPORT the device stalls, as the kernel reports it.
             umockdev_ioctl_client_complete(client, -1, EPIPE);
         } else {
+            // The kernel copies what the box sent, at most the ioctl's length, and returns the count.
             std::vector<std::uint8_t> answer(size, 0);
-            std::memcpy(answer.data(), box.infoAnswer, std::min(size, sizeof box.infoAnswer));
-            Answer(client, answer.data(), answer.size(), static_cast<long>(std::min<std::size_t>(size, box.inputReportLength)));
+            const std::uint32_t sent =
+                sim::SendInfoAnswer(box, answer.data(), static_cast<std::uint32_t>(std::min<std::size_t>(size, box.inputReportLength)));
+            if (sent == 0) umockdev_ioctl_client_complete(client, 0, 0);  // nothing to copy
+            else Answer(client, answer.data(), sent, static_cast<long>(sent));
         }
     } else {
         return FALSE;  // the kernel's answer for a request the device does not know

@@ -233,6 +233,19 @@ def main():
                       ("VELTABOX", "bootloader", "KEEPS")])
         checks.check("list: each box by its USB port, exit 0", all(re.fullmatch(r"\d+-[\d.]+", e["box"]) for e in found)
                      and run.returncode == 0, (found, run.returncode))
+        # An info answer cut short would read as zeros: application mode, or a firmware older than any.
+        emulator.ask("box short serial=SHORT info-length=8", "plug short")
+        run = subprocess.run([cli, "list", "--json"], env=env, capture_output=True, text=True, timeout=60)
+        short = [json.loads(line) for line in run.stdout.splitlines() if '"SHORT"' in line]
+        checks.equal("a box whose info answer comes short is a failed query, and list says so in its status",
+                     ([e["event"] for e in short], run.returncode), (["found", "failed"], 1))
+        emulator.ask("unplug short")
+        run = subprocess.run([cli, "update", "--box", b"\xff\xfe", "--json"], env=env, capture_output=True, timeout=60)
+        checks.check("a --box that is not UTF-8 still gives valid JSON, and no box",
+                     run.returncode == 3 and all(json.loads(line.decode("utf-8")) for line in run.stdout.splitlines()),
+                     (run.returncode, run.stdout[-200:]))
+        checks.equal("an empty --box is a usage error", subprocess.run([cli, "update", "--box", ""], env=env,
+                     capture_output=True, timeout=60).returncode, 2)
         run = subprocess.run([cli, "update", "--json"], env=env, capture_output=True, text=True, timeout=60)
         closing = [json.loads(line) for line in run.stdout.splitlines()][-1:]
         checks.equal("update with several boxes and neither --box nor --all is a usage error, told in the summary",
@@ -271,10 +284,10 @@ def main():
                      sorted((r["serial"], r["outcome"], r["firmware_before"], r["image"]) for r in history(cli, env, records)),
                      [("GOOD", "confirmed", "1.10", "1.11"), ("KEEPS", "unconfirmed", "1.10", "1.11"),
                       ("OTHER", "failed", "1.10", "1.11"), ("PULLED", "failed", "1.10", "1.11")])
-        # 'list' asked each box once before, and the proof asked the box back in its firmware.
+        # Each 'list' asked each box once before, and the proof asked the box back in its firmware.
         checks.equal("the good box took the queries, one whole update, then its proof, nothing else", emulator.ask("commands good"),
-                     WHOLE_UPDATE.replace("ok", "ok 08 0a") + " 08")
-        checks.equal("the box in application mode was only asked", emulator.ask("commands app"), "ok 08*2")
+                     WHOLE_UPDATE.replace("ok", "ok 08 0a 08 0a") + " 08")
+        checks.equal("the box in application mode was only asked", emulator.ask("commands app"), "ok 08*3")
         watch(checks, cli, env, emulator)
         box = state(emulator, "good")
         checks.check("the good box holds the image and refused nothing (each report paced)",

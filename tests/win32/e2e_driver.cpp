@@ -60,11 +60,11 @@ void NoBox(Results& results, const std::wstring& path, const Screenshots& shots)
     if (!results.Check(box != nullptr, "a forced update shows a message box owned by the dialog",
                        "none within " + std::to_string(kStepTimeoutMs / 1000) + " s; " + Describe(TopLevelWindowsOf(program.Id()))))
         return;
-    const std::wstring caption = CaptionOf(box);
-    results.Check(caption == Message(IDS_UPDATE_FAILED), "the message box caption is 40002 \"Update fehlgeschlagen!\"",
-                  "the caption is \"" + Visible(caption) + "\"");
-    ExpectText(results, "the message box says 40022 alone (the box is not available)", MessageBoxText(box), Message(IDS_BOX_GONE));
+    // Judged the moment the box is seen, in one reading: a dialog that takes clicks while the box
+    // is up is a fault from the first moment on, and the readings below take their time.
     results.Check(IsWindowEnabled(dialog.window) == FALSE, "the dialog is disabled while the message box is up");
+    ExpectCaption(results, "the message box caption is 40002 \"Update fehlgeschlagen!\"", box, Message(IDS_UPDATE_FAILED));
+    ExpectMessageBoxText(results, "the message box says 40022 alone (the box is not available)", box, Message(IDS_BOX_GONE));
 
     const HWND ok = MessageBoxOkButton(box);
     if (!results.Check(ok != nullptr, "the message box has an OK button")) return;
@@ -73,7 +73,7 @@ void NoBox(Results& results, const std::wstring& path, const Screenshots& shots)
     if (!results.Check(closed, "OK closes the message box")) return;
 
     ExpectTextSoon(results, "after the failure the hint is 40030 (the update was cut short)", dialog.Control(IDC_INFO_TEXT),
-                   Message(IDS_RETRY), 5000);
+                   Message(IDS_RETRY), kStepTimeoutMs);
     ExpectEnabled(results, "'Update' stays disabled after the failure", dialog.Control(IDC_UPDATE), false);
     ExpectText(results, "IDC_VALUE_FW2 still reads \"0.0.0\" after the failure", dialog.Control(IDC_VALUE_FW2), L"0.0.0");
     CloseWithBeenden(results, program, dialog);
@@ -87,14 +87,26 @@ void Escape(Results& results, const std::wstring& path) {
     Dialog dialog;
     if (!OpenDialog(results, program, path, &dialog)) return;
     // The key goes where the keyboard would send it: to the control with the focus, which the
-    // dialog's message loop hands to IsDialogMessage; that turns Escape into IDCANCEL.
-    GUITHREADINFO gui = {};
-    gui.cbSize = sizeof gui;
+    // dialog's message loop hands to IsDialogMessage; that turns Escape into IDCANCEL. The dialog
+    // is visible a moment before it is activated and its first control given the focus (both
+    // happen as it is shown), so the focus is waited for and then read until it holds still.
     const DWORD thread = GetWindowThreadProcessId(dialog.window, nullptr);
-    const bool known = GetGUIThreadInfo(thread, &gui) != FALSE;
-    const HWND focus = known ? gui.hwndFocus : nullptr;
-    results.Check(focus != nullptr && (focus == dialog.window || IsChild(dialog.window, focus)),
-                  "a control of the dialog has the keyboard focus", "the focus is at " + Hex(focus));
+    const auto focusNow = [&](HWND* focus) {
+        GUITHREADINFO gui = {};
+        gui.cbSize = sizeof gui;
+        if (GetGUIThreadInfo(thread, &gui) == FALSE) return false;
+        *focus = gui.hwndFocus;
+        return true;
+    };
+    const auto inDialog = [&](HWND focus) { return focus != nullptr && (focus == dialog.window || IsChild(dialog.window, focus)); };
+    WaitUntil(kStepTimeoutMs, [&] {
+        HWND focus = nullptr;
+        return focusNow(&focus) && inDialog(focus);
+    });
+    const Steady<HWND> focused = ReadSteadily<HWND>(focusNow, [&] { return IsWindow(dialog.window) != FALSE; });
+    const HWND focus = focused.steady ? focused.value : nullptr;
+    results.Check(inDialog(focus), "a control of the dialog has the keyboard focus",
+                  focused.steady ? "the focus is at " + Hex(focus) : std::string("the focus did not hold still"));
     const HWND target = focus != nullptr ? focus : dialog.window;
     results.Info("Escape goes to the window of class \"" + Visible(ClassOf(target)) + "\" with id " +
                  std::to_string(GetDlgCtrlID(target)));

@@ -300,35 +300,104 @@ std::string Difference(const std::wstring& expected, const std::wstring& actual)
 
 }  // namespace
 
+Steady<std::wstring> SteadyText(HWND window) {
+    return ReadSteadily<std::wstring>([&](std::wstring* text) { return ReadText(window, text, kSteadyReadTimeoutMs); },
+                                      [&] { return IsWindow(window) != FALSE; });
+}
+
+Steady<std::wstring> SteadyCaption(HWND window) {
+    return ReadSteadily<std::wstring>(
+        [&](std::wstring* text) {
+            *text = CaptionOf(window);
+            return true;
+        },
+        [&] { return IsWindow(window) != FALSE; });
+}
+
+Steady<bool> SteadyEnabled(HWND window) {
+    return ReadSteadily<bool>(
+        [&](bool* enabled) {
+            *enabled = IsWindowEnabled(window) != FALSE;
+            return true;
+        },
+        [&] { return IsWindow(window) != FALSE; });
+}
+
+Steady<bool> SteadyVisible(HWND window) {
+    return ReadSteadily<bool>(
+        [&](bool* visible) {
+            *visible = IsWindowVisible(window) != FALSE;
+            return true;
+        },
+        [&] { return IsWindow(window) != FALSE; });
+}
+
+Steady<RECT> SteadyRect(HWND window) {
+    return ReadSteadily<RECT>([&](RECT* rect) { return GetWindowRect(window, rect) != FALSE; },
+                              [&] { return IsWindow(window) != FALSE; });
+}
+
+std::string Unsettled(const Steady<std::wstring>& reading, const char* what) {
+    const std::string seconds = std::to_string(kSteadyTimeoutMs / 1000);
+    if (!reading.answered)
+        return reading.gone ? std::string(what) + " went away before it answered WM_GETTEXT"
+                            : std::string(what) + " did not answer WM_GETTEXT within " + seconds + " s";
+    if (reading.steady) return std::string();
+    return std::string(what) + (reading.gone ? " went away before its text held still" : "'s text did not hold still for " + seconds + " s") +
+           "; last read \"" + Visible(reading.value) + "\"";
+}
+
+namespace {
+
+bool ExpectSteadyText(Results& results, const std::string& name, const Steady<std::wstring>& reading, const char* what,
+                      const std::wstring& expected) {
+    const std::string why = Unsettled(reading, what);
+    if (!why.empty()) return results.Check(false, name, why);
+    if (reading.value == expected) return results.Check(true, name);
+    results.Check(false, name, Difference(expected, reading.value));
+    results.Info("the whole text shown: \"" + Visible(reading.value) + "\"");
+    return false;
+}
+
+// A state of the window manager's records: these answer at once, so only a window that is gone
+// or one that keeps changing goes unjudged.
+bool ExpectSteadyState(Results& results, const std::string& name, const Steady<bool>& reading, bool expected, const char* yes,
+                       const char* no) {
+    if (!reading.steady)
+        return results.Check(false, name, reading.gone ? "the window went away" : "its state did not hold still");
+    return results.Check(reading.value == expected, name, reading.value ? yes : no);
+}
+
+}  // namespace
+
 bool ExpectText(Results& results, const std::string& name, HWND window, const std::wstring& expected) {
     if (window == nullptr) return results.Check(false, name, "the control does not exist");
-    std::wstring actual;
-    if (!ReadText(window, &actual))
-        return results.Check(false, name, "the control did not answer WM_GETTEXT within " + std::to_string(kReadTimeoutMs) + " ms");
-    if (actual == expected) return results.Check(true, name);
-    results.Check(false, name, Difference(expected, actual));
-    results.Info("the whole text shown: \"" + Visible(actual) + "\"");
-    return false;
+    return ExpectSteadyText(results, name, SteadyText(window), "the control", expected);
 }
 
 bool ExpectTextSoon(Results& results, const std::string& name, HWND window, const std::wstring& expected, DWORD timeoutMs) {
     WaitUntil(timeoutMs, [&] {
         std::wstring actual;
-        return ReadText(window, &actual, 500) && actual == expected;
+        return ReadText(window, &actual, kSteadyReadTimeoutMs) && actual == expected;
     });
     return ExpectText(results, name, window, expected);
 }
 
+bool ExpectCaption(Results& results, const std::string& name, HWND window, const std::wstring& expected) {
+    if (window == nullptr) return results.Check(false, name, "the window does not exist");
+    const Steady<std::wstring> caption = SteadyCaption(window);
+    if (!caption.steady) return results.Check(false, name, caption.gone ? "the window went away" : "its caption did not hold still");
+    return results.Check(caption.value == expected, name, "the caption is \"" + Visible(caption.value) + "\"");
+}
+
 bool ExpectEnabled(Results& results, const std::string& name, HWND window, bool enabled) {
     if (window == nullptr) return results.Check(false, name, "the control does not exist");
-    const bool is = IsWindowEnabled(window) != FALSE;
-    return results.Check(is == enabled, name, is ? "it is enabled" : "it is disabled");
+    return ExpectSteadyState(results, name, SteadyEnabled(window), enabled, "it is enabled", "it is disabled");
 }
 
 bool ExpectVisible(Results& results, const std::string& name, HWND window, bool visible) {
     if (window == nullptr) return results.Check(false, name, "the control does not exist");
-    const bool is = IsWindowVisible(window) != FALSE;
-    return results.Check(is == visible, name, is ? "it is visible" : "it is not visible");
+    return ExpectSteadyState(results, name, SteadyVisible(window), visible, "it is visible", "it is not visible");
 }
 
 void Click(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
@@ -371,8 +440,7 @@ bool OpenDialog(Results& results, Program& program, const std::wstring& path, Di
     // Done with its start: the dialog waits for input, so every text it sets at start is set.
     const DWORD idle = WaitForInputIdle(program.Handle(), kStepTimeoutMs);
     if (idle != 0) results.Info("WaitForInputIdle returned " + std::to_string(idle));
-    const std::wstring title = CaptionOf(found);
-    results.Check(title == kTitle, "title is \"" + Utf8(kTitle) + "\"", "the title is \"" + Visible(title) + "\"");
+    ExpectCaption(results, "title is \"" + Utf8(kTitle) + "\"", found, kTitle);
     return true;
 }
 
@@ -532,6 +600,17 @@ HWND WaitForMessageBox(const Program& program, const Dialog& dialog, DWORD timeo
     return box;
 }
 
+Steady<std::wstring> MessageBoxShows(HWND box) {
+    return ReadSteadily<std::wstring>(
+        [&](std::wstring* text) { return ReadText(MessageBoxText(box), text, kSteadyReadTimeoutMs); },
+        [&] { return IsWindow(box) && IsWindowVisible(box); });
+}
+
+bool ExpectMessageBoxText(Results& results, const std::string& name, HWND box, const std::wstring& expected) {
+    if (box == nullptr) return results.Check(false, name, "there is no message box");
+    return ExpectSteadyText(results, name, MessageBoxShows(box), "the message box", expected);
+}
+
 UpdateWatch WatchUpdate(Results& results, const Program& program, const Dialog& dialog, const Screenshots& shots,
                         const char* screenshotName) {
     UpdateWatch watch;
@@ -551,25 +630,27 @@ UpdateWatch WatchUpdate(Results& results, const Program& program, const Dialog& 
     }, 10);
     const double appeared = Now() - clicked;
     if (progress == nullptr) {
-        std::wstring boxText;
-        if (box != nullptr) ReadText(MessageBoxText(box), &boxText);
+        const Steady<std::wstring> boxText = box != nullptr ? MessageBoxShows(box) : Steady<std::wstring>();
         results.Check(false, "a progress window owned by the dialog appears within 15 s",
-                      box != nullptr ? "a message box \"" + Visible(CaptionOf(box)) + "\" came instead: \"" + Visible(boxText) + "\""
+                      box != nullptr ? "a message box \"" + Visible(CaptionOf(box)) + "\" came instead: \"" + Visible(boxText.value) + "\"" +
+                                           (boxText.steady ? "" : " (" + Unsettled(boxText, "the box") + ")")
                                      : Describe(TopLevelWindowsOf(program.Id())));
         return watch;
     }
     results.Check(true, "a progress window owned by the dialog appears within 15 s");
     results.Info("the progress window appeared " + Seconds3(appeared) + " s after the click");
     results.Check(GetWindow(progress, GW_OWNER) == dialog.window, "the progress window is owned by the dialog");
-    const std::wstring caption = CaptionOf(progress);
-    results.Check(caption == Message(IDS_WRITING), "the progress window's text is 40029", "it is \"" + Visible(caption) + "\"");
-    const RECT bar = RectOf(progress);
-    results.Check(bar.right - bar.left == 400 && bar.bottom - bar.top == 50, "the progress window measures 400 x 50",
-                  "it measures " + std::to_string(bar.right - bar.left) + " x " + std::to_string(bar.bottom - bar.top));
-    const RECT now = RectOf(dialog.window);
+    // Its thread is busy writing: the caption and the place come from the window manager's records.
+    ExpectCaption(results, "the progress window's text is 40029", progress, Message(IDS_WRITING));
+    const Steady<RECT> placed = SteadyRect(progress);
+    const RECT bar = placed.value;
+    results.Check(placed.steady && bar.right - bar.left == 400 && bar.bottom - bar.top == 50, "the progress window measures 400 x 50",
+                  placed.steady ? "it measures " + std::to_string(bar.right - bar.left) + " x " + std::to_string(bar.bottom - bar.top)
+                                : std::string(placed.gone ? "it went away" : "its place did not hold still"));
+    const RECT now = SteadyRect(dialog.window).value;
     const LONG x = now.left + ((now.right - now.left) >> 1) - 200;
     const LONG y = now.top + ((now.bottom - now.top) >> 1) - 25;
-    results.Check(bar.left == x && bar.top == y, "the progress window is centred on the dialog",
+    results.Check(placed.steady && bar.left == x && bar.top == y, "the progress window is centred on the dialog",
                   "it is at " + std::to_string(bar.left) + ", " + std::to_string(bar.top) + ", expected " + std::to_string(x) +
                       ", " + std::to_string(y) + " for the dialog at " + RectText(now));
 
@@ -586,8 +667,11 @@ UpdateWatch WatchUpdate(Results& results, const Program& program, const Dialog& 
             DWORD_PTR position = 0;
             if (SendMessageTimeoutW(progress, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 100, &position))
                 answered.push_back({at, static_cast<double>(position)});
+            // A reading taken as the window went shows what lay beneath it, which is no position:
+            // it is kept only when the window was still up after it.
             double share = 0;
-            if (IsWindow(progress) && DrawnShare(progress, &share)) drawn.push_back({at, share * 100.0});
+            if (IsWindowVisible(progress) && DrawnShare(progress, &share) && IsWindowVisible(progress))
+                drawn.push_back({at, share * 100.0});
         }
         if (!pictured && at - appeared >= 12.0 && IsWindow(progress)) {
             pictured = true;

@@ -116,11 +116,79 @@ struct WindowInfo {
 std::vector<WindowInfo> TopLevelWindowsOf(DWORD processId);
 std::string Describe(const std::vector<WindowInfo>& windows);
 HWND FindTopLevel(DWORD processId, const wchar_t* className, HWND owner);
+// One WM_GETTEXT, false when the control gave no answer within `timeoutMs`.
 bool ReadText(HWND window, std::wstring* text, UINT timeoutMs = kReadTimeoutMs);
+
+// ---- What a window shows, read until it holds still. A single read just after a wait for
+// something else can meet the program between two changes, or meet a thread that has not yet
+// come back to its messages: Wine answers a message sent with SMTO_ABORTIFHUNG at once with a
+// failure while the thread has taken none for 5 s (the update's transfer, a search that waits out
+// its bound) and is not waiting for one, which is how the text of a failure box once read as
+// empty. So every value a check judges is read again and again until the same answer has come
+// kSteadyReads times in a row, kSteadyGapMs apart, or its window has gone; a read that gets no
+// answer is tried again, for kSteadyTimeoutMs at the most.
+constexpr int kSteadyReads = 3;
+constexpr DWORD kSteadyGapMs = 40;
+constexpr UINT kSteadyReadTimeoutMs = 500;  // one try of a read; there are more
+constexpr DWORD kSteadyTimeoutMs = 20000;   // only a hung, ever-changing or vanishing window waits it out
+
+template <typename Value>
+struct Steady {
+    bool answered = false;  // at least one read got an answer
+    bool steady = false;    // the same answer kSteadyReads times in a row
+    bool gone = false;      // the window went, or out of sight, before that
+    Value value{};          // the last answer
+};
+
+template <typename Value>
+bool Same(const Value& a, const Value& b) {
+    return a == b;
+}
+inline bool Same(const RECT& a, const RECT& b) { return EqualRect(&a, &b) != FALSE; }
+
+// `read(&value)` takes one reading and is false when it got none; `there()` is false once the
+// window is gone.
+template <typename Value, typename Read, typename There>
+Steady<Value> ReadSteadily(Read read, There there, DWORD timeoutMs = kSteadyTimeoutMs) {
+    Steady<Value> result;
+    int same = 0;
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (!there()) {
+            result.gone = true;
+            return result;
+        }
+        Value value{};
+        if (read(&value)) {
+            same = result.answered && Same(value, result.value) ? same + 1 : 1;
+            result.answered = true;
+            result.value = value;
+            if (same >= kSteadyReads) {
+                result.steady = true;
+                return result;
+            }
+        }
+        if (GetTickCount64() >= end) return result;
+        Sleep(kSteadyGapMs);
+    }
+}
+
+// A control's text as it answers WM_GETTEXT, the text it paints.
+Steady<std::wstring> SteadyText(HWND window);
+// A top-level window's caption, from the window manager's records (no message: it answers while
+// the program is busy).
+Steady<std::wstring> SteadyCaption(HWND window);
+Steady<bool> SteadyEnabled(HWND window);
+Steady<bool> SteadyVisible(HWND window);
+Steady<RECT> SteadyRect(HWND window);
+// Why a reading cannot be judged, or empty when it can: the value held still.
+std::string Unsettled(const Steady<std::wstring>& reading, const char* what);
+
 bool ExpectText(Results& results, const std::string& name, HWND window, const std::wstring& expected);
 // Polls the control until it shows `expected`, then checks it: for texts that change after a
 // step the program takes on its own time.
 bool ExpectTextSoon(Results& results, const std::string& name, HWND window, const std::wstring& expected, DWORD timeoutMs);
+bool ExpectCaption(Results& results, const std::string& name, HWND window, const std::wstring& expected);
 bool ExpectEnabled(Results& results, const std::string& name, HWND window, bool enabled);
 bool ExpectVisible(Results& results, const std::string& name, HWND window, bool visible);
 // A press of the button: the button itself turns it into BN_CLICKED for the dialog.
@@ -168,6 +236,10 @@ HWND MessageBoxOkButton(HWND box);
 // The message box the program shows over its dialog, once it has come within `timeoutMs`; null
 // when none came, or the program ended first.
 HWND WaitForMessageBox(const Program& program, const Dialog& dialog, DWORD timeoutMs);
+// What the box's user reads in it: its text control's answer to WM_GETTEXT while the box is up,
+// read until it holds still; `gone` when the box closed first.
+Steady<std::wstring> MessageBoxShows(HWND box);
+bool ExpectMessageBoxText(Results& results, const std::string& name, HWND box, const std::wstring& expected);
 
 // ---- A whole update, watched from outside.
 constexpr double kPauseFloorSeconds = UPDATE_PAUSE_FLOOR_S;

@@ -211,20 +211,25 @@ void PullMidUpdate(Results& results, Scenario& scenario, const std::wstring& pat
 
     // The code line carries the system's error for a write to a device that is gone; its value is
     // the HID stack's, so only the result code is fixed here.
-    const HWND box = WaitForMessageBox(program, dialog, 20000);
+    const HWND box = WaitForMessageBox(program, dialog, 60000);
     if (!results.Check(box != nullptr, "a failure box comes when the box is pulled out mid-transfer",
                        Describe(TopLevelWindowsOf(program.Id()))))
         return;
-    std::wstring text;
-    ReadText(MessageBoxText(box), &text);
-    results.Info("the failure box says \"" + Visible(text) + "\"");
-    results.Check(CaptionOf(box) == Message(IDS_UPDATE_FAILED), "its caption is 40002");
-    const std::wstring head = Message(IDS_WRITE_BLOCK_FAILED) + L"\r\nDas System meldet Fehlercode 0xfffffffe-0x";
-    results.Check(text.compare(0, head.size(), head) == 0 && text.size() == head.size() + 8,
-                  "it says 40009 and the code line of a failed write (0xfffffffe-0x........)");
+    // Judged the moment the box is seen: a progress window left behind it would be a fault from
+    // the first moment on, and the readings below take their time.
     results.Check(FindTopLevel(program.Id(), L"msctls_progress32", dialog.window) == nullptr,
                   "the progress window is gone before the failure box");
-    Click(MessageBoxOkButton(box));
+    // The box comes up before the program's thread is back at its messages after the transfer.
+    const Steady<std::wstring> shown = MessageBoxShows(box);
+    const std::wstring& text = shown.value;
+    results.Info("the failure box says \"" + Visible(text) + "\"");
+    ExpectCaption(results, "its caption is 40002", box, Message(IDS_UPDATE_FAILED));
+    const std::wstring head = Message(IDS_WRITE_BLOCK_FAILED) + L"\r\nDas System meldet Fehlercode 0xfffffffe-0x";
+    results.Check(shown.steady && text.compare(0, head.size(), head) == 0 && text.size() == head.size() + 8,
+                  "it says 40009 and the code line of a failed write (0xfffffffe-0x........)", Unsettled(shown, "the failure box"));
+    const HWND ok = MessageBoxOkButton(box);
+    if (!results.Check(ok != nullptr, "the failure box has an OK button")) return;
+    Click(ok);
     ExpectTextSoon(results, "after the failure the hint is 40030", dialog.Control(IDC_INFO_TEXT), Message(IDS_RETRY), kStepTimeoutMs);
     ExpectNoBoxShown(results, dialog, "after the failure");
     // The 300 blocks it took, perhaps the one that failed on its way, and nothing after it.
@@ -264,28 +269,47 @@ public:
     NotificationWatch& operator=(const NotificationWatch&) = delete;
 
     bool Registered() const { return registration_ != nullptr; }
+    // Takes the thread's messages. Wine sends each notification with SMTO_ABORTIFHUNG, so it is
+    // dropped unless the thread has taken messages in the last 5 s or waits for one: the watch
+    // pumps right before anything it is to hear.
+    void Pump() {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+    // Takes the thread's messages until an arrival came or `timeoutMs` passed.
+    bool WaitForArrival(DWORD timeoutMs) {
+        return WaitUntil(timeoutMs, [&] {
+            Pump();
+            return arrived_;
+        }, 10);
+    }
     // Takes the thread's messages until a removal came or `timeoutMs` passed.
     std::wstring WaitForRemoval(DWORD timeoutMs) {
         WaitUntil(timeoutMs, [&] {
-            MSG message;
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+            Pump();
             return !removed_.empty();
         }, 10);
         return removed_;
+    }
+    void Forget() {
+        arrived_ = false;
+        removed_.clear();
     }
 
 private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         auto* self = reinterpret_cast<NotificationWatch*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (self != nullptr && message == WM_DEVICECHANGE && wParam == DBT_DEVICEREMOVECOMPLETE) {
-            const auto* record = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(lParam);
-            if (record != nullptr && record->dbcc_devicetype == DBT_DEVTYP_DEVICEINTERFACE) self->removed_ = record->dbcc_name;
+        const auto* record = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(lParam);
+        if (self != nullptr && message == WM_DEVICECHANGE && record != nullptr && record->dbcc_devicetype == DBT_DEVTYP_DEVICEINTERFACE) {
+            if (wParam == DBT_DEVICEARRIVAL) self->arrived_ = true;
+            if (wParam == DBT_DEVICEREMOVECOMPLETE) self->removed_ = record->dbcc_name;
         }
         return DefWindowProcW(window, message, wParam, lParam);
     }
 
     HWND window_ = nullptr;
     HDEVNOTIFY registration_ = nullptr;
+    bool arrived_ = false;
     std::wstring removed_;
 };
 
@@ -299,18 +323,29 @@ bool EqualIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {
 }
 
 void PullIdle(Results& results, Scenario& scenario, const std::wstring& path) {
-    if (!scenario.Devices({"box vb firmware=0x00010A00"}) || !scenario.Plug("vb")) return;
+    if (!scenario.Devices({"box vb firmware=0x00010A00"})) return;
+    NotificationWatch watch;
+    if (!results.Check(watch.Registered(), "the driver watches the HID notifications too", "error " + std::to_string(GetLastError())))
+        return;
+    // Wine's notifications reach a new registration through a thread of its own that signs up for
+    // them in its own time; until then a removal would go unseen by the driver (not by the
+    // program). Whether it listens shows only by its hearing something: before the program
+    // starts, the box is plugged in until the watch hears it arrive.
+    bool heard = false;
+    for (int attempt = 0; attempt < 5 && !heard; ++attempt) {
+        if (attempt > 0) scenario.Unplug("vb");
+        if (!scenario.Plug("vb")) return;
+        heard = watch.WaitForArrival(5000);
+    }
+    if (!results.Check(heard, "the driver hears the box arrive", "no arrival in 5 tries of 5 s")) return;
     Program program;
     Dialog dialog;
     if (!OpenDialog(results, program, path, &dialog)) return;
     ExpectReadyShown(results, dialog, L"VELTABOX", L"1.10");
     const std::vector<std::wstring> listed = HidInterfacePaths();
-    NotificationWatch watch;
-    results.Check(watch.Registered(), "the driver watches the HID notifications too", "error " + std::to_string(GetLastError()));
-    // Wine's notifications reach a new registration through a thread that starts on its first
-    // use; a removal before it listens would go unseen by the driver (not by the program).
-    watch.WaitForRemoval(1000);
 
+    watch.Forget();
+    watch.Pump();
     scenario.Unplug("vb");
     const std::wstring removed = watch.WaitForRemoval(kStepTimeoutMs);
     results.Info("the removal names \"" + Visible(removed) + "\"");
@@ -337,8 +372,8 @@ void VersionQuestion(Results& results, Scenario& scenario, const std::wstring& p
     Click(dialog.Control(IDC_UPDATE));
     const HWND box = WaitForMessageBox(program, dialog, kStepTimeoutMs);
     if (!results.Check(box != nullptr, "the program asks before it installs the same firmware again")) return;
-    results.Check(CaptionOf(box) == Message(IDS_NEWER_FIRMWARE_FOUND), "the question's caption is 40025");
-    ExpectText(results, "the question is 40023", MessageBoxText(box), Message(IDS_OLDER_FIRMWARE_QUESTION));
+    ExpectCaption(results, "the question's caption is 40025", box, Message(IDS_NEWER_FIRMWARE_FOUND));
+    ExpectMessageBoxText(results, "the question is 40023", box, Message(IDS_OLDER_FIRMWARE_QUESTION));
     const HWND no = GetDlgItem(box, IDNO);
     if (!results.Check(no != nullptr, "the question has a No button")) return;
     Click(no);
@@ -419,9 +454,10 @@ void SharedBox(Results& results, Scenario& scenario, const std::wstring& path) {
                        scenario.State("vb")))
         return;
     if (!OpenDialog(results, third, path, &thirdDialog)) return;
-    ExpectHeldElsewhere(results, thirdDialog, "the third, started mid-write");
+    // Asked the moment its dialog is up (its search is behind it then), not after the checks of it.
     const std::string midWrite = scenario.State("vb");
     results.Check(Field(midWrite, "finished") == "0", "the third came up before the first had finished writing", midWrite);
+    ExpectHeldElsewhere(results, thirdDialog, "the third, started mid-write");
 
     if (!results.Check(WaitUntil(60000, [&] { return taken(1432); }, 200), "the first writes the whole update",
                        scenario.State("vb")))
@@ -458,11 +494,11 @@ void SharedTwoBoxes(Results& results, Scenario& scenario, const std::wstring& pa
     Dialog firstDialog, secondDialog;
     if (!OpenDialog(results, first, path, &firstDialog)) return;
     ExpectTextSoon(results, "the first is ready", firstDialog.Control(IDC_INFO_TEXT), Message(IDS_READY), kStepTimeoutMs);
-    std::wstring model;
-    ReadText(firstDialog.Control(IDC_LABEL_FW2), &model);
-    const bool firstHasVb = model == L"VELTABOX";
-    if (!results.Check(firstHasVb || model == L"VELTA-HUB", "the first shows one of the two boxes",
-                       "IDC_LABEL_FW2 reads \"" + Visible(model) + "\""))
+    const Steady<std::wstring> label = SteadyText(firstDialog.Control(IDC_LABEL_FW2));
+    const std::wstring& model = label.value;
+    const bool firstHasVb = label.steady && model == L"VELTABOX";
+    if (!results.Check(firstHasVb || (label.steady && model == L"VELTA-HUB"), "the first shows one of the two boxes",
+                       label.steady ? "IDC_LABEL_FW2 reads \"" + Visible(model) + "\"" : Unsettled(label, "IDC_LABEL_FW2")))
         return;
     const std::string held = firstHasVb ? "vb" : "hub";
     const std::string free = firstHasVb ? "hub" : "vb";

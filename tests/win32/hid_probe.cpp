@@ -12,14 +12,25 @@
 //   hid_probe --device-change-test  WM_DEVICECHANGE records as the dialog reads them: only
 //                           interfaces' arrivals and removals reach the logic, a name only where
 //                           the record holds it whole
+//   hid_probe --watch-test SERIAL...  the console program's watch, with the runner plugging a
+//                           box in when it reads "watching" and pulling it out when it reads
+//                           "arrived", once per SERIAL: both announced, each with the path the
+//                           list gives, the box's serial number read as SERIAL ("-" for none);
+//                           then two Ctrl+C to its console (the runner gives it one), each
+//                           ending a wait, counted as interrupts
+//   hid_probe --state-test  what the record of updates asks of the system: its place, folders
+//                           made, the station, the boot, a live and an ended process
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
+#include "device/box_list.h"
 #include "device/discovery.h"
 #include "device/protocol.h"
+#include "platform/console.h"
 #include "platform/hid.h"
+#include "platform/state.h"
 #include "platform/system.h"
 
 // After the device headers: windows.h makes INVALID_HANDLE_VALUE a macro, which would turn the
@@ -33,6 +44,7 @@
 
 #include "platform/win32/win32_device_change.h"
 #include "platform/win32/win32_dll.h"
+#include "platform/win32/win32_utf8.h"
 
 namespace {
 
@@ -62,6 +74,16 @@ double ElapsedMs(LONGLONG from, LONGLONG to) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     return static_cast<double>(to - from) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+// 1 when both pauses leave the thread's last error as they found it.
+DWORD WINAPI PausesKeepTheLastError(void*) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    SystemPause(1);
+    const DWORD afterPause = GetLastError();
+    SetLastError(ERROR_GEN_FAILURE);
+    SystemPauseUntil(SystemClockMicroseconds() + 1000);
+    return afterPause == ERROR_ACCESS_DENIED && GetLastError() == ERROR_GEN_FAILURE ? 1 : 0;
 }
 
 int PauseTest() {
@@ -123,6 +145,18 @@ int PauseTest() {
     std::printf("50 pauses until 20 ms apart: past their deadlines by %.3f ms on average, %.3f ms at most; "
                 "processor time %.1f ms of %.1f ms (%.1f %%)\n",
                 over / 50, mostOver, cpuMs, wallMs, 100.0 * cpuMs / wallMs);
+    // A failed report's pause comes before its error is read: both pauses must leave it alone,
+    // also on a thread whose timer is made by this very pause.
+    DWORD keptOnNewThread = 0;
+    const HANDLE fresh = CreateThread(nullptr, 0, PausesKeepTheLastError, nullptr, 0, nullptr);
+    if (fresh != nullptr) {
+        WaitForSingleObject(fresh, INFINITE);
+        GetExitCodeThread(fresh, &keptOnNewThread);
+        CloseHandle(fresh);
+    }
+    const bool kept = PausesKeepTheLastError(nullptr) != 0 && keptOnNewThread != 0;
+    faults += kept ? 0 : 1;
+    std::printf("the pauses leave the last error as they found it: %s\n", kept ? "yes" : "NO");
     return faults == 0 ? 0 : 1;
 }
 
@@ -277,9 +311,13 @@ int InfoAnswers(unsigned count) {
         BuildRequest(request, memory ? CMD_READ_MEMORY : CMD_GET_INFO, memory ? READ_MEMORY_LENGTH : 0);
         if (memory) PutLe32(request + 3, INFO_PAGE_ADDRESS);
         Report answer = {REPORT_ID_RESPONSE};
-        if (!SendRequest(g_device, request) || HidGetInputReport(g_device.handle, answer, REPORT_BUFFER_SIZE, INFO_ANSWER_TIMEOUT_MS) != HidStatus::Ok) {
+        std::uint32_t received = 0;
+        if (!SendRequest(g_device, request) ||
+            HidGetInputReport(g_device.handle, answer, REPORT_BUFFER_SIZE, INFO_ANSWER_TIMEOUT_MS, &received) != HidStatus::Ok ||
+            received < (memory ? MEMORY_ANSWER_LENGTH : INFO_ANSWER_LENGTH)) {
             ++failed;
-            std::printf("request %u failed, error %u\n", i, static_cast<unsigned>(SystemLastError()));
+            std::printf("request %u failed (%u bytes), error %u\n", i, static_cast<unsigned>(received),
+                        static_cast<unsigned>(SystemLastError()));
             continue;
         }
         // The information page begins with "VELT"; a CMD_GET_INFO answer in bootloader mode has
@@ -345,6 +383,165 @@ int DeviceChangeTest() {
 
 }  // namespace
 
+namespace {
+
+std::string Narrow(const std::u16string& text) {
+    std::string narrow;
+    for (const char16_t unit : text) narrow += unit < 0x80 ? static_cast<char>(unit) : '?';
+    return narrow;
+}
+
+bool SameFolded(const std::u16string& a, const std::u16string& b) {
+    return a.size() == b.size() && _wcsnicmp(reinterpret_cast<const wchar_t*>(a.c_str()), reinterpret_cast<const wchar_t*>(b.c_str()), a.size()) == 0;
+}
+
+// The watch's announcements until one of the box's kind comes: an arrival of an interface the
+// list names a box (`path` set to the announced one), or the removal of `path`. Every wait's
+// result is kept in `whole`. The bound only keeps a run whose box never comes from hanging.
+bool AwaitBox(InterfaceWatch* watch, bool arrival, std::u16string* path, bool* whole, std::u16string* listed) {
+    for (int wait = 0; wait < 240; ++wait) {
+        std::vector<InterfaceChange> changes;
+        *whole = ConsoleWaitForChanges(watch, 500, &changes) && *whole;
+        for (const InterfaceChange& change : changes) {
+            std::printf("     %s %s\n", change.arrival ? "arrival" : "removal", Narrow(change.path).c_str());
+            if (change.arrival != arrival) continue;
+            if (!arrival) {
+                if (SameFolded(change.path, *path)) {
+                    *listed = change.path;
+                    return true;
+                }
+                continue;
+            }
+            std::vector<std::u16string> boxes;
+            ListBoxes(&boxes);
+            for (const std::u16string& box : boxes) {
+                if (!SameFolded(box, change.path)) continue;
+                *path = change.path;
+                *listed = box;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// One box per serial number, in turn: plugged in by the runner on "watching", pulled out on
+// "arrived".
+int WatchTest(int count, char** serials) {
+    ConsoleCatchStopRequests();
+    InterfaceWatch* const watch = ConsoleWatchInterfaces();
+    if (!Expect(watch != nullptr, "the watch is registered for HID interfaces")) return 1;
+    bool passed = true;
+    bool whole = true;
+    for (int i = 0; i < count; ++i) {
+        const std::string expected = std::strcmp(serials[i], "-") == 0 ? "" : serials[i];
+        std::printf("watching\n");
+        std::fflush(stdout);
+        std::u16string box;
+        std::u16string listed;
+        passed &= Expect(AwaitBox(watch, true, &box, &whole, &listed), "the box's arrival is announced");
+        passed &= Expect(!box.empty() && box == listed, "with the path the interface list gives it");
+        const std::string read = BoxSerial(box);
+        std::printf("     serial number \"%s\", instance \"%s\"\n", read.c_str(), BoxInstance(box).c_str());
+        passed &= Expect(read == expected, expected.empty() ? "a serial number unfit for a key read as none"
+                                                            : "its serial number read as the box sets it");
+        passed &= Expect(!BoxInstance(box).empty(), "its instance told while it is there");
+        std::printf("arrived\n");
+        std::fflush(stdout);
+        std::u16string removed;
+        passed &= Expect(AwaitBox(watch, false, &box, &whole, &removed), "its removal is announced");
+        passed &= Expect(removed == box, "with the same path");
+        passed &= Expect(BoxInstance(box).empty(), "no instance once it is gone");
+    }
+    passed &= Expect(whole, "no announcement lost on the way");
+
+    // The runner gives the probe a console. Two Ctrl+C sent to it (Wine's console sends no
+    // Ctrl+Break) each end a wait with nothing announced, and the handler counts both as the
+    // operator's interrupts, the second of which may cut boxes short.
+    for (int sent = 1; sent <= 2; ++sent) {
+        if (!Expect(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) != FALSE, "a Ctrl+C sent to the probe's console")) {
+            passed = false;
+            break;
+        }
+        LARGE_INTEGER before;
+        LARGE_INTEGER after;
+        QueryPerformanceCounter(&before);
+        std::vector<InterfaceChange> changes;
+        for (int wait = 0; wait < 20 && ConsoleStopRequests(nullptr) < sent; ++wait) ConsoleWaitForChanges(watch, 3000, &changes);
+        QueryPerformanceCounter(&after);
+        std::printf("     the wait ended %.1f ms after it\n", ElapsedMs(before.QuadPart, after.QuadPart));
+    }
+    int first = 0;
+    passed &= Expect(ConsoleStopRequests(&first) == 2 && first == 2 && ConsoleInterrupts() == 2,
+                     "both are stop requests, the first SIGINT, and both interrupts");
+    ConsoleEndWatch(watch);
+    return passed ? 0 : 1;
+}
+
+// Where the record lives, the folders made for it (also where a file is in the way), and what
+// tells its writer's boot and process.
+int StateTest() {
+    const std::string history = StateDefaultHistoryPath(false);
+    const std::string demo = StateDefaultHistoryPath(true);
+    std::printf("     history %s, demo %s\n", history.c_str(), demo.c_str());
+    const std::string folder = "\\SORVANTIK\\VELTABOX\\";
+    bool passed = Expect(history.size() > folder.size() && history.compare(history.size() - 15, 15, "history.sqlite3") == 0 &&
+                             history.find(folder) != std::string::npos &&
+                             demo == history.substr(0, history.size() - 15) + "demo-history.sqlite3",
+                         "the record in the user's local application data, the demo's beside it");
+
+    wchar_t temporary[MAX_PATH];
+    const DWORD length = GetTempPathW(MAX_PATH, temporary);
+    std::string base = length > 0 && length < MAX_PATH ? Utf8OfWide(temporary) : std::string(".\\");
+    // A folder name beyond ASCII, handed over as UTF-8.
+    base += "hid_probe-\xC3\xA4-" + std::to_string(GetCurrentProcessId());
+    const std::string file = base + "\\a\\b\\history.sqlite3";
+    std::string error;
+    passed &= Expect(StateMakeFolderFor(file, &error) && StateMakeFolderFor(file, &error), "the folders above a file made, and made again");
+    const std::wstring wide = std::wstring(temporary) + L"hid_probe-\u00E4-" + std::to_wstring(GetCurrentProcessId());
+    const DWORD made = GetFileAttributesW((wide + L"\\a\\b").c_str());
+    passed &= Expect(made != INVALID_FILE_ATTRIBUTES && (made & FILE_ATTRIBUTE_DIRECTORY) != 0, "with the name given in UTF-8");
+    const HANDLE blocker = CreateFileW((wide + L"\\a\\file").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (blocker != INVALID_HANDLE_VALUE) CloseHandle(blocker);
+    error.clear();
+    const bool refused = !StateMakeFolderFor(base + "\\a\\file\\c\\history.sqlite3", &error);
+    std::printf("     a file in the way: %s\n", error.c_str());
+    passed &= Expect(refused && !error.empty(), "a folder that cannot be made is refused with the system's words");
+    DeleteFileW((wide + L"\\a\\file").c_str());
+    RemoveDirectoryW((wide + L"\\a\\b").c_str());
+    RemoveDirectoryW((wide + L"\\a").c_str());
+    RemoveDirectoryW(wide.c_str());
+
+    const std::string boot = StateBootId();
+    Sleep(50);
+    std::printf("     station %s, boot %s, process %u\n", StateStationName().c_str(), boot.c_str(),
+                static_cast<unsigned>(StateProcessId()));
+    passed &= Expect(!StateStationName().empty() && !boot.empty() && boot == StateBootId(), "the station named, the boot the same a moment later");
+    passed &= Expect(StateProcessId() == GetCurrentProcessId() && StateProcessAlive(StateProcessId()), "this process alive");
+
+    // A child that has ended, its handle still held, so that its ID is not given to another.
+    wchar_t program[MAX_PATH];
+    wchar_t command[MAX_PATH + 16];
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::swprintf(command, MAX_PATH + 16, L"\"%ls\" --exit", program);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    const bool started = CreateProcessW(program, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child) != FALSE;
+    if (started) {
+        WaitForSingleObject(child.hProcess, INFINITE);
+        passed &= Expect(!StateProcessAlive(child.dwProcessId), "a process that ended is not alive, though its handle is held");
+        CloseHandle(child.hThread);
+        CloseHandle(child.hProcess);
+    } else {
+        passed &= Expect(false, "a child process started");
+    }
+    passed &= Expect(!StateProcessAlive(0), "no process 0");
+    return passed ? 0 : 1;
+}
+
+}  // namespace
+
 void OnInterfaceArrival(const char16_t* path) { Tell(u'+', path); }
 void OnInterfaceRemoval(const char16_t* path) { Tell(u'-', path); }
 
@@ -355,7 +552,11 @@ int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--transfer-test") == 0) return TransferTest();
     if (argc == 2 && std::strcmp(argv[1], "--device-change-test") == 0) return DeviceChangeTest();
     if (argc == 3 && std::strcmp(argv[1], "--info-answers") == 0) return InfoAnswers(static_cast<unsigned>(std::atoi(argv[2])));
+    if (argc >= 3 && std::strcmp(argv[1], "--watch-test") == 0) return WatchTest(argc - 2, argv + 2);
+    if (argc == 2 && std::strcmp(argv[1], "--state-test") == 0) return StateTest();
+    if (argc == 2 && std::strcmp(argv[1], "--exit") == 0) return 0;
     if (argc == 1) return Probe();
-    std::fprintf(stderr, "usage: hid_probe [--pause-test | --dll-check | --dll-check-by-path | --transfer-test | --device-change-test | --info-answers N]\n");
+    std::fprintf(stderr, "usage: hid_probe [--pause-test | --dll-check | --dll-check-by-path | --transfer-test | --device-change-test | "
+                         "--info-answers N | --watch-test SERIAL... | --state-test]\n");
     return 2;
 }

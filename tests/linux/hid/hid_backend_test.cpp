@@ -185,4 +185,37 @@ TEST_F(HidrawTest, AnswersThatDoNotComeEndTheQueryWithTheSystemsReason) {
     EXPECT_EQ(BoxState(stallingSlot).reportsReceived, 1u);
 }
 
+TEST_F(HidrawTest, AShortAnswerComesWithItsCountAndFailsTheQuery) {
+    sim::Box cut = sim::MakeBox(1, true);
+    cut.faults.shortAnswersFrom = 1;
+    cut.faults.shortAnswerLength = INFO_ANSWER_LENGTH - 1;
+    const int slot = PlugBox(cut);
+    EXPECT_EQ(FindDevice(g_device), DEV_ERR_READ);
+    EXPECT_EQ(BoxState(slot).reportsReceived, 1u) << "nothing after the short CMD_GET_INFO answer";
+    ASSERT_TRUE(IsDeviceHeld(g_device));
+
+    // The kernel copies what came and says how much; the rest of the buffer is left alone.
+    const auto box = static_cast<std::size_t>(emu::BoxOf(slot));
+    for (const std::uint32_t length : {INFO_ANSWER_LENGTH - 1, 0u}) {
+        {
+            std::lock_guard<std::mutex> hold(emu::WorldLock());
+            sim::g_world.boxes.at(box).faults.shortAnswerLength = length;
+        }
+        Report request;
+        BuildRequest(request, CMD_GET_INFO, 0);
+        ASSERT_TRUE(SendRequest(g_device, request));
+        std::uint8_t answer[REPORT_BUFFER_SIZE];
+        std::fill(std::begin(answer), std::end(answer), 0xEE);
+        answer[0] = REPORT_ID_RESPONSE;
+        std::uint32_t received = 99;
+        EXPECT_EQ(HidGetInputReport(g_device.handle, answer, REPORT_BUFFER_SIZE, INFO_ANSWER_TIMEOUT_MS, &received), HidStatus::Ok);
+        EXPECT_EQ(received, length);
+        EXPECT_EQ(answer[0], REPORT_ID_RESPONSE);
+        EXPECT_EQ(answer[3], length > 3 ? 1 : 0xEE) << "the mode byte, when it came";
+        EXPECT_EQ(answer[length > 0 ? length : 1], 0xEE);
+        EXPECT_EQ(QueryDeviceInfo(g_device), DEV_ERR_READ) << length;
+    }
+    EXPECT_TRUE(BoxState(slot).violations.empty());
+}
+
 }  // namespace
