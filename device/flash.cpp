@@ -33,10 +33,13 @@ std::int32_t ErasePages(DeviceRecord& record, std::uint32_t start, PageErased af
     for (std::uint32_t page = start & ~(FLASH_PAGE_SIZE - 1); page <= ERASE_LAST_ADDRESS; page += FLASH_PAGE_SIZE) {
         const std::int32_t result = SendAddressCommand(record, CMD_ERASE_PAGE, page);
         // The box may be busy with the page even when the report was lost; the caller's next
-        // report must not find it mid-erase.
-        SystemPause(ERASE_PAUSE_MS);
+        // report must not find it mid-erase. The 40 ms run from the command's write, so what the
+        // caller does meanwhile comes out of them.
+        const std::uint64_t pauseEnds = SystemClockMicroseconds() + ERASE_PAUSE_MS * 1000u;
+        const bool goOn = result != DEV_OK || afterPage == nullptr || afterPage(context, pauseEnds);
+        SystemPauseUntil(pauseEnds);
         if (result != DEV_OK) return result;
-        if (afterPage != nullptr && !afterPage(context)) return DEV_ERR_STOPPED;
+        if (!goOn) return DEV_ERR_STOPPED;
     }
     return DEV_OK;
 }

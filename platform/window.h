@@ -125,7 +125,8 @@ WindowHandle UiForegroundWindow();
 // where the backend must serve the desktop meanwhile) until the update has returned.
 void UiBeginBusy(const char16_t* reason);
 void UiEndBusy();
-// Called by the update between steps that take the box a while (each erased page): a window
-// system that must be answered now and then (a desktop's liveness checks) gets its turn here,
-// without any input or device event reaching the logic.
-void UiServeDesktop();
+// Called by the update in the box's pauses (after each step, erased page and data block), with
+// the microseconds of the pause still left: a window system that must be answered now and then
+// (a desktop's liveness checks, a screen reader's questions) gets its turn here, without any
+// input or device event reaching the logic, and returns before the time is up.
+void UiServeDesktop(std::uint32_t microseconds);

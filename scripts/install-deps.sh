@@ -15,6 +15,8 @@ packages=(
   # dates).
   libgtk-3-dev libudev-dev pkg-config umockdev libumockdev-dev libumockdev0
   dbus dbus-x11 at-spi2-core python3-pyatspi python3-dbus python3-dbusmock openbox wmctrl fonts-dejavu-core
+  # the demo's update once more on Wayland, under weston's headless backend
+  weston
   imagemagick x11-utils dpkg-dev file lintian desktop-file-utils appstream binutils gdb git
   # The station service: libsystemd for its notifications and journal, systemd-analyze for its
   # unit, the exporter and Prometheus (with promtool) its metrics are shown against, and setfacl,

@@ -60,6 +60,48 @@ TEST_F(FlashTest, ErasingFromTheImageStartCoversTheFirmwareAreaPacedAt40ms) {
     EXPECT_NE(sim::FlashBytes(Box(), 0x0801FC04, 4), std::vector<std::uint8_t>(4, 0xFF)) << "information page erased";
 }
 
+namespace {
+
+// A caller that works 15 ms after each page and stops the erase after the third.
+struct PageWatch {
+    std::vector<std::uint64_t> toldAt;
+    std::vector<std::uint64_t> pauseEnds;
+};
+
+bool WorkAfterPage(void* context, std::uint64_t pauseEnds) {
+    auto* watch = static_cast<PageWatch*>(context);
+    watch->toldAt.push_back(sim::NowUs());
+    watch->pauseEnds.push_back(pauseEnds);
+    sim::WaitFor(15);
+    return watch->toldAt.size() < 3;
+}
+
+}  // namespace
+
+TEST_F(FlashTest, EachPageIsToldWhenItsCommandIsOutAndTheCallersWorkComesOutOfItsPause) {
+    HoldBootloaderBox();
+    ASSERT_EQ(UnlockFlash(g_device), DEV_OK);
+    SystemPause(20);
+    sim::g_world.wire.clear();
+    sim::g_world.pauses.clear();
+    PageWatch watch;
+    EXPECT_EQ(ErasePages(g_device, 0x08003000, WorkAfterPage, &watch), DEV_ERR_STOPPED);
+
+    const auto out = sim::OutputReports();
+    ASSERT_EQ(out.size(), 3u);
+    ASSERT_EQ(watch.toldAt.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(watch.toldAt[i], out[i].timeUs) << "told as soon as page " << i << " went out";
+        EXPECT_EQ(watch.pauseEnds[i], out[i].timeUs + 40000) << i;
+        if (i > 0) {
+            EXPECT_EQ(out[i].timeUs - out[i - 1].timeUs, 40000u) << "the caller's 15 ms are not added";
+        }
+    }
+    EXPECT_EQ(sim::NowUs(), out[2].timeUs + 40000) << "a stopped erase still waits out the page's pause";
+    EXPECT_EQ(sim::g_world.pauses, std::vector<std::uint32_t>(3, 25));
+    EXPECT_TRUE(Box().violations.empty()) << Box().violations.front();
+}
+
 TEST_F(FlashTest, EraseStartIsRoundedDownToItsPageAndBounded) {
     HoldBootloaderBox();
     struct Case {

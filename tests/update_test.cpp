@@ -89,7 +89,13 @@ TEST_F(UpdateTest, WholeUpdateWritesTheImageWithEveryReportAndPauseTheBoxNeeds) 
     EXPECT_EQ(g_ui.busyBegun, 1);
     EXPECT_EQ(g_ui.busyEnded, 1);
     EXPECT_EQ(g_ui.busyReason, Message(IDS_WRITING));
-    EXPECT_EQ(g_ui.desktopServed, 115) << "the desktop is answered after each erased page";
+    // Served in every pause, all of it: after the unlock, each erased page, the erase, the start
+    // address and each block.
+    std::vector<std::uint32_t> pauses = {20000};
+    pauses.insert(pauses.end(), 115, 40000);
+    pauses.insert(pauses.end(), 2, 20000);
+    pauses.insert(pauses.end(), 1311, 20000);
+    EXPECT_EQ(g_ui.desktopServed, pauses);
     EXPECT_TRUE(box.claimed) << "the box stays this program's while it is held";
 }
 
@@ -110,6 +116,10 @@ TEST_F(UpdateTest, SlowWindowWorkAfterABlockIsTakenOutOfItsPauseNotAddedToIt) {
         for (std::size_t i = 118; i <= 1428; ++i) ASSERT_EQ(reports[i].timeUs - reports[i - 1].timeUs, gap) << i;
         const std::vector<std::uint32_t> blockPauses(sim::g_world.pauses.end() - 1311, sim::g_world.pauses.end());
         EXPECT_EQ(blockPauses, std::vector<std::uint32_t>(1311, showMs < 20 ? 20 - showMs : 0));
+        ASSERT_EQ(g_ui.desktopServed.size(), 3u + 115u + 1311u);
+        EXPECT_EQ(std::vector<std::uint32_t>(g_ui.desktopServed.end() - 1311, g_ui.desktopServed.end()),
+                  std::vector<std::uint32_t>(1311, showMs < 20 ? (20 - showMs) * 1000 : 0))
+            << "the desktop is offered what the bar left of each pause";
         EXPECT_TRUE(Box().violations.empty()) << Box().violations.front();
         EXPECT_EQ(Hint(), Message(IDS_SUCCESS));
         TearDown();

@@ -21,10 +21,25 @@ void Tell(void (*step)(void*), const UpdateObserver& observer) {
 
 bool IsCutOff(const UpdateObserver& observer) { return observer.cutOff != nullptr && observer.cutOff(observer.context); }
 
-bool AfterPage(void* observer) {
+void UsePause(const UpdateObserver& observer, std::uint64_t pauseEnds) {
+    if (observer.boxPausing == nullptr) return;
+    const std::uint64_t now = SystemClockMicroseconds();
+    observer.boxPausing(observer.context, pauseEnds > now ? static_cast<std::uint32_t>(pauseEnds - now) : 0);
+}
+
+// The pause after a step (the unlock, the erase, the start address), counted from its end.
+void StepPause(const UpdateObserver& observer) {
+    const std::uint64_t pauseEnds = SystemClockMicroseconds() + STEP_PAUSE_MS * 1000u;
+    UsePause(observer, pauseEnds);
+    SystemPauseUntil(pauseEnds);
+}
+
+bool AfterPage(void* observer, std::uint64_t pauseEnds) {
     const auto& steps = *static_cast<const UpdateObserver*>(observer);
     Tell(steps.pageErased, steps);
-    return !IsCutOff(steps);
+    if (IsCutOff(steps)) return false;
+    UsePause(steps, pauseEnds);
+    return true;
 }
 
 // The box was stopped between two reports; its firmware is incomplete, as after a failure.
@@ -62,6 +77,7 @@ UpdateResult TransferImage(DeviceRecord& device, const std::uint8_t* image, std:
             Tell(observer.transferEnds, observer);
             return CUT_OFF;
         }
+        UsePause(observer, written + STEP_PAUSE_MS * 1000u);
         SystemPauseUntil(written + STEP_PAUSE_MS * 1000u);
     }
     Tell(observer.transferEnds, observer);
@@ -73,14 +89,14 @@ UpdateResult TransferImage(DeviceRecord& device, const std::uint8_t* image, std:
 UpdateResult WriteFirmware(DeviceRecord& device, const std::uint8_t* image, std::uint32_t size, const UpdateObserver& observer) {
     std::int32_t result = UnlockFlash(device);
     if (result != DEV_OK) return Failed(IDS_UNLOCK_FAILED, result);
-    SystemPause(STEP_PAUSE_MS);
+    StepPause(observer);
     result = ErasePages(device, IMAGE_START_ADDRESS, AfterPage, const_cast<UpdateObserver*>(&observer));
     if (result == DEV_ERR_STOPPED) return CUT_OFF;
     if (result != DEV_OK) return Failed(IDS_ERASE_FAILED, result);
-    SystemPause(STEP_PAUSE_MS);
+    StepPause(observer);
     result = SetAddress(device, IMAGE_START_ADDRESS);
     if (result != DEV_OK) return Failed(IDS_SET_ADDRESS_FAILED, result);
-    SystemPause(STEP_PAUSE_MS);
+    StepPause(observer);
     const UpdateResult transferred = TransferImage(device, image, size, observer);
     if (transferred.outcome != UpdateOutcome::Updated) return transferred;
     // The box holds the whole image now, but only the lock and the finish make it the box's

@@ -28,7 +28,7 @@ struct UpdateObserver {
     // the update short.
     void (*writingBegins)(void* context);
     void (*writingEnds)(void* context);
-    // After each erased page's pause.
+    // As soon as each page's erase command has reached the box.
     void (*pageErased)(void* context);
     // Around the data blocks: before the first, and after the last or the failed one (once the
     // failure's system error has been taken).
@@ -37,6 +37,10 @@ struct UpdateObserver {
     // After each data block reached the box, before its pause: the share of the image sent,
     // 0 to 100. The time it takes comes out of the box's pause, not on top of it.
     void (*blockWritten)(void* context, std::uint32_t percent);
+    // While the box takes its pause after a step, an erased page or a data block (after
+    // pageErased and blockWritten), with the microseconds of it still left: an observer that has
+    // something to serve meanwhile does it here and returns by then; the engine waits out the rest.
+    void (*boxPausing)(void* context, std::uint32_t microsecondsLeft);
     // Asked after each erased page and each data block: true stops the update there, with the
     // box half written. Only a person who insists on stopping now should make it say so.
     bool (*cutOff)(void* context);

@@ -11,7 +11,7 @@
 namespace {
 
 // What the dialog makes of the update's steps: the version question as a message box, the
-// system held awake, the desktop answered during the erase, the progress window with its
+// system held awake, the desktop answered in the box's pauses, the progress window with its
 // keep-in-front rule during the transfer.
 struct DialogUpdate {
     WindowHandle progress;
@@ -34,7 +34,7 @@ void HoldOffSleep(void*) {
 
 void LetSleep(void*) { UiEndBusy(); }
 
-void ServeDesktop(void*) { UiServeDesktop(); }
+void ServeDesktop(void*, std::uint32_t microsecondsLeft) { UiServeDesktop(microsecondsLeft); }
 
 void OpenProgressWindow(void* context) {
     auto* update = static_cast<DialogUpdate*>(context);
@@ -86,8 +86,9 @@ void RunUpdate() {
     if (!UiLoadRawResource(IDR_FIRMWARE, &image, &size)) size = 0;
 
     DialogUpdate update = {0, 0};
-    const UpdateObserver observer = {&update,         AskAboutOlderImage,  HoldOffSleep, LetSleep, ServeDesktop,
-                                     OpenProgressWindow, CloseProgressWindow, ShowProgress, nullptr};
+    const UpdateObserver observer = {&update,      AskAboutOlderImage, HoldOffSleep,        LetSleep,
+                                     nullptr,      OpenProgressWindow, CloseProgressWindow, ShowProgress,
+                                     ServeDesktop, nullptr};
     const UpdateResult result = UpdateBox(g_device, image, size, observer);
     if (result.outcome == UpdateOutcome::Declined) return;
     if (result.outcome != UpdateOutcome::Updated) return ReportFailure(result);  // the dialog never cuts off

@@ -3,9 +3,9 @@
 // would get it the same way, but then the desktop is not answered either: no expose is
 // painted, the window manager's liveness pings go unanswered (GNOME offers to force-quit a
 // window that misses them for 5 s) and the accessibility bus blocks. So while the transfer runs,
-// the backend lets the main loop take a short, bounded pass now and then (after each progress
-// position and when the progress window closes) in which the desktop is answered but nothing
-// reaches the logic:
+// the backend lets the main loop take held passes (through the box's pauses after each step,
+// erased page and data block, and when the progress window closes) in which the desktop is
+// answered but nothing reaches the logic:
 // - device notifications stay unread in the udev monitor's socket (its source is not ready
 //   while held) and are delivered once the update has returned, as Windows delivers the queued
 //   WM_DEVICECHANGE afterwards;
@@ -19,6 +19,7 @@
 // True while a held pass runs.
 bool IsHeld();
 // One bounded, non-blocking pass over what the main loop has ready, with the rules above.
+// UiServeDesktop (platform/window.h) is the same pass, kept on for the pause it is given.
 void RunHeldPass();
 // The same, and then waiting (with the same rules) until `done` says so, at most
 // `maxMilliseconds`.

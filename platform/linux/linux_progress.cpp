@@ -37,6 +37,8 @@ void DecorationOf(GtkWidget* owner, int* width, int* height) {
 
 // Set when the progress window's frame clock has painted a frame.
 bool g_painted = false;
+// The position the window was last seen painted with; -1 before its first frame.
+int g_shown = -1;
 
 void NotePainted(GdkFrameClock*, gpointer) { g_painted = true; }
 
@@ -87,6 +89,7 @@ WindowHandle UiCreateProgressWindow(const char16_t* text, std::int32_t x, std::i
     gtk_window_move(GTK_WINDOW(window), x, y);
     gtk_container_add(GTK_CONTAINER(window), FillingBar(std::max(1, height - decorationHeight)));
     g_progress = window;
+    g_shown = -1;
     g_signal_connect(window, "destroy", G_CALLBACK(Forget), nullptr);
     gtk_widget_show_all(window);
     return HandleOf(window);
@@ -94,24 +97,30 @@ WindowHandle UiCreateProgressWindow(const char16_t* text, std::int32_t x, std::i
 
 // The new fraction makes GTK ask
 // its frame clock for a layout and a paint; the held pass then waits, with the window system
-// held, until the clock has painted the frame, and the flush hands it to the X server. The clock
-// paints at most once per screen refresh (16.7 ms at 60 Hz) and the blocks come every 20 ms, so
-// the frame is due when the position changes and the wait is short; 50 ms bound it when the
+// held, until the clock has painted the frame, and the flush hands it to the display. The clock
+// paints at most once per screen refresh (16.7 ms at 60 Hz), 50 ms bound the wait when the
 // desktop keeps the window from painting (not mapped yet, a compositor that is behind).
 // Windows' UpdateWindow, which paints without the loop, has no counterpart in GTK 3 that lays
 // widgets out first.
+// The position moves by one in about 13 blocks; a block that leaves it where it is asks for no
+// frame. A frame asked for every 20 ms would wait for the one before: on Wayland the clock
+// paints again only once the compositor has called back for the last frame, which at 60 Hz
+// comes up to 26 ms after it, and the box's report after a block would be that much late.
 void UiSetProgressPosition(WindowHandle progress, std::uint32_t position) {
     constexpr int PAINT_WAIT_MS = 50;
     GtkWidget* window = TopLevelOf(progress);
     if (window == nullptr || window != g_progress) return;
+    const int wanted = static_cast<int>(std::min<std::uint32_t>(position, 100));
+    if (wanted == g_shown) return;
     GtkWidget* bar = gtk_bin_get_child(GTK_BIN(window));
     GdkFrameClock* clock = gtk_widget_get_frame_clock(window);
     g_painted = false;
     const gulong watch = clock != nullptr ? g_signal_connect(clock, "after-paint", G_CALLBACK(NotePainted), nullptr) : 0;
-    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(bar), std::min<std::uint32_t>(position, 100) / 100.0);
+    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(bar), wanted / 100.0);
     gtk_widget_queue_draw(window);
     RunHeldPassUntil(clock != nullptr && gtk_widget_get_mapped(window) ? Painted : nullptr, PAINT_WAIT_MS);
     if (watch != 0) g_signal_handler_disconnect(clock, watch);
+    g_shown = g_painted ? wanted : -1;
     gdk_display_flush(gtk_widget_get_display(window));
 }
 

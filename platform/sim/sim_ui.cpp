@@ -258,7 +258,7 @@ void UiBeginBusy(const char16_t* reason) {
 
 void UiEndBusy() { ++g_ui.busyEnded; }
 
-void UiServeDesktop() { ++g_ui.desktopServed; }
+void UiServeDesktop(std::uint32_t microseconds) { g_ui.desktopServed.push_back(microseconds); }
 
 void UiSetTimer(std::uintptr_t id, std::uint32_t milliseconds) { g_ui.timers[id] = milliseconds; }
 

@@ -103,7 +103,7 @@ struct Ui {
     int busyBegun = 0;
     int busyEnded = 0;
     std::u16string busyReason;
-    int desktopServed = 0;  // UiServeDesktop calls
+    std::vector<std::uint32_t> desktopServed;  // the microseconds each UiServeDesktop call was offered
 
     std::map<std::uintptr_t, std::uint32_t> timers;  // the running timers and their intervals
 

@@ -76,7 +76,8 @@ void UiSetTimer(std::uintptr_t id, std::uint32_t milliseconds) { SetTimer(MainDi
 
 void UiKillTimer(std::uintptr_t id) { KillTimer(MainDialog(), id); }
 
-void UiServeDesktop() {}
+// Windows takes no message during the update: the pause is the box's alone.
+void UiServeDesktop(std::uint32_t) {}
 
 // The system stays awake, and a shutdown shows the reason, until UiEndBusy; an update cut short
 // by either would leave the box without firmware.

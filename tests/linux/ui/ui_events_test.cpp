@@ -6,7 +6,11 @@
 
 #include <umockdev.h>
 
+#include <unistd.h>
+
 #include <cstring>
+
+#include <glib-unix.h>
 
 #include "platform/linux/linux_dialog.h"
 #include "platform/linux/linux_hold.h"
@@ -251,6 +255,81 @@ TEST(HeldWindowSystem, EachProgressPositionIsOnTheScreenWhenTheCallReturns) {
     UiSetProgressPosition(progress, 10);
     g_log_set_default_handler(previous, nullptr);
     EXPECT_EQ(g_complaints, 0) << "a stale handle is refused, not handed to GTK";
+    g_progress = nullptr;
+}
+
+namespace {
+
+// A client that asks its next question only once the previous one is answered, as a screen
+// reader walks the accessibility tree: a byte down one pipe, the answer up the other.
+constexpr int QUESTIONS = 5;
+int g_questions[2];
+int g_answers[2];
+
+gboolean Answer(gint fd, GIOCondition, gpointer) {
+    char question = 0;
+    if (read(fd, &question, 1) == 1 && write(g_answers[1], &question, 1) != 1) return G_SOURCE_REMOVE;
+    return G_SOURCE_CONTINUE;
+}
+
+gpointer AskInTurn(gpointer) {
+    int answered = 0;
+    for (char question = 0; question < QUESTIONS; ++question) {
+        if (write(g_questions[1], &question, 1) != 1) break;
+        GPollFD answer = {g_answers[0], G_IO_IN, 0};
+        // Far longer than the pause below: a question left for a later pass ends the count.
+        if (g_poll(&answer, 1, 5000) != 1) break;
+        char got = 0;
+        if (read(g_answers[0], &got, 1) != 1 || got != question) break;
+        ++answered;
+    }
+    return GINT_TO_POINTER(answered);
+}
+
+int AnsweredWithinOnePause(std::uint32_t pauseUs) {
+    if (!g_unix_open_pipe(g_questions, FD_CLOEXEC, nullptr) || !g_unix_open_pipe(g_answers, FD_CLOEXEC, nullptr))
+        return -1;
+    const guint watch = g_unix_fd_add(g_questions[0], G_IO_IN, Answer, nullptr);
+    GThread* client = g_thread_new("client", AskInTurn, nullptr);
+    UiServeDesktop(pauseUs);
+    // What the pause left unanswered is not answered any more: the client gives up.
+    g_source_remove(watch);
+    const int answered = GPOINTER_TO_INT(g_thread_join(client));
+    for (const int fd : {g_questions[0], g_questions[1], g_answers[0], g_answers[1]}) close(fd);
+    return answered;
+}
+
+}  // namespace
+
+TEST(HeldWindowSystem, AChainOfQuestionsIsAnsweredWithinOnePauseNotOneAnswerPerPass) {
+    if (!HaveDisplay()) GTEST_SKIP() << "no display";
+    // A second is plenty for five round trips, however loaded the machine.
+    EXPECT_EQ(AnsweredWithinOnePause(1000 * 1000), QUESTIONS);
+}
+
+namespace {
+
+int g_frames = 0;
+void CountFrame(GdkFrameClock*, gpointer) { ++g_frames; }
+
+}  // namespace
+
+TEST(HeldWindowSystem, APositionAlreadyOnTheScreenAsksForNoFrame) {
+    if (!HaveDisplay()) GTEST_SKIP() << "no display";
+    const WindowHandle progress = UiCreateProgressWindow(u"Firmware wird geschrieben, bitte warten...", 30, 40, 400, 50);
+    g_progress = TopLevelOf(progress);
+    ASSERT_NE(g_progress, nullptr);
+    ASSERT_TRUE(RunLoopUntil(ProgressMapped, 2000));
+    UiSetProgressPosition(progress, 30);
+    GdkFrameClock* clock = gtk_widget_get_frame_clock(g_progress);
+    const gulong watch = g_signal_connect(clock, "after-paint", G_CALLBACK(CountFrame), nullptr);
+    g_frames = 0;
+    UiSetProgressPosition(progress, 30);
+    EXPECT_EQ(g_frames, 0) << "the same position again waited for a frame";
+    UiSetProgressPosition(progress, 31);
+    EXPECT_GT(g_frames, 0) << "a new position is painted before the call returns";
+    g_signal_handler_disconnect(clock, watch);
+    UiCloseProgressWindow(progress);
     g_progress = nullptr;
 }
 
