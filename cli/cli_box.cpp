@@ -1,5 +1,6 @@
 #include "cli/cli_box.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "cli/cli_text.h"
@@ -72,17 +73,33 @@ UpdateBegun BegunOf(const BoxView& view) {
     return begun;
 }
 
-void Complete(CliRun* run, std::int64_t record, const char* outcome, std::uint32_t messageId, std::int32_t code,
-              std::uint32_t systemError) {
-    if (run->history == nullptr || record == 0) return;
-    std::string error;
-    if (!CompleteUpdateRecord(run->history, record, {outcome, messageId, code, systemError}, &error))
-        ReportNote(run->reporter, MessageText(IDS_CLI_NO_RECORD) + " (" + error + ")");
+// The record completed, then those who watch the run told, with the result as the line said it.
+void Complete(CliRun* run, const BoxView& view, std::int64_t record, const char* outcome, std::uint32_t messageId,
+              const std::string& text, bool codeShown, std::int32_t code, std::uint32_t systemError) {
+    if (run->history != nullptr && record != 0) {
+        std::string error;
+        if (!CompleteUpdateRecord(run->history, record, {outcome, messageId, code, systemError}, &error))
+            ReportNote(run->reporter, MessageText(IDS_CLI_NO_RECORD) + " (" + error + ")");
+    }
+    ++run->endings;
+    if (run->observer.updateEnded != nullptr) {
+        run->observer.updateEnded(run->observer.context, {&view, outcome, text, codeShown, code, systemError,
+                                                          FirmwareVersionText(IMAGE_VERSION), record});
+    }
+}
+
+// A record whose outcome the proof will change, or has changed.
+void Unsettled(CliRun* run, std::int64_t record, bool unsettled) {
+    if (record == 0) return;
+    const std::lock_guard<std::mutex> hold(run->unsettledLock);
+    auto& records = run->unsettled;
+    if (unsettled) records.push_back(record);
+    else records.erase(std::remove(records.begin(), records.end(), record), records.end());
 }
 
 // After the finish: the box restarts into its new firmware and comes back at its port, where the
 // main thread hands its answer to this job. Waiting here keeps every other box going.
-void Prove(CliRun* run, BoxJob* job, int line, std::int64_t record) {
+void Prove(CliRun* run, BoxJob* job, const BoxView& view, int line, std::int64_t record) {
     job->finishedAt = SystemClockMicroseconds();
     job->awaitingProof = true;
     std::unique_lock<std::mutex> hold(job->comeback.lock);
@@ -93,19 +110,22 @@ void Prove(CliRun* run, BoxJob* job, int line, std::int64_t record) {
     job->awaitingProof = false;
     if (!came) {
         job->proof = BoxJob::Proof::Unconfirmed;
-        ReportUnconfirmed(run->reporter, line, MessageText(IDS_CLI_UNCONFIRMED));
-        return Complete(run, record, "unconfirmed", IDS_CLI_UNCONFIRMED, 0, 0);
-    }
-    if (version == IMAGE_VERSION) {
+        const std::string text = MessageText(IDS_CLI_UNCONFIRMED);
+        ReportUnconfirmed(run->reporter, line, text);
+        Complete(run, view, record, "unconfirmed", IDS_CLI_UNCONFIRMED, text, false, 0, 0);
+    } else if (version == IMAGE_VERSION) {
         job->proof = BoxJob::Proof::Confirmed;
-        ReportConfirmed(run->reporter, line, MessageText(IDS_CLI_CONFIRMED));
-        return Complete(run, record, "confirmed", IDS_CLI_CONFIRMED, 0, 0);
+        const std::string text = MessageText(IDS_CLI_CONFIRMED);
+        ReportConfirmed(run->reporter, line, text);
+        Complete(run, view, record, "confirmed", IDS_CLI_CONFIRMED, text, false, 0, 0);
+    } else {
+        job->proof = BoxJob::Proof::Failed;
+        job->outcome = Outcome::Failed;
+        const std::string text = MessageText(IDS_CLI_NOT_NEW_FIRMWARE) + " (Firmware " + FirmwareVersionText(version) + ")";
+        ReportFailed(run->reporter, line, text, -1, 0);
+        Complete(run, view, record, "failed", IDS_CLI_NOT_NEW_FIRMWARE, text, false, 0, 0);
     }
-    job->proof = BoxJob::Proof::Failed;
-    job->outcome = Outcome::Failed;
-    ReportFailed(run->reporter, line, MessageText(IDS_CLI_NOT_NEW_FIRMWARE) + " (Firmware " + FirmwareVersionText(version) + ")",
-                 -1, 0);
-    Complete(run, record, "failed", IDS_CLI_NOT_NEW_FIRMWARE, 0, 0);
+    Unsettled(run, record, false);
 }
 
 // The box is in bootloader mode, held and asked: its update, recorded before its first report.
@@ -134,24 +154,33 @@ void Update(CliRun* run, BoxJob* job, DeviceRecord& record, const BoxView& view,
     // Let go before the proof: the box restarts and comes back as another device.
     CloseDevice(record);
     switch (result.outcome) {
-        case UpdateOutcome::Updated:
+        case UpdateOutcome::Updated: {
             job->outcome = Outcome::Updated;
             job->finishedAt = SystemClockMicroseconds();
-            ReportSucceeded(run->reporter, line, MessageText(IDS_SUCCESS));
-            Complete(run, recorded, "updated", IDS_SUCCESS, 0, 0);
-            if (run->options->confirm > 0) Prove(run, job, line, recorded);
+            const std::string text = MessageText(IDS_SUCCESS);
+            ReportSucceeded(run->reporter, line, text);
+            const bool proving = run->options->confirm > 0;
+            if (proving) Unsettled(run, recorded, true);
+            Complete(run, view, recorded, "updated", IDS_SUCCESS, text, false, 0, 0);
+            if (proving) Prove(run, job, view, line, recorded);
             return;
+        }
         case UpdateOutcome::Declined:
             job->outcome = Outcome::Skipped;
             return ReportSkipped(run->reporter, line, MessageText(IDS_CLI_SKIPPED));
-        case UpdateOutcome::CutOff:
+        case UpdateOutcome::CutOff: {
             job->outcome = Outcome::CutOff;
-            ReportFailed(run->reporter, line, MessageText(IDS_CLI_CUT_OFF), -1, 0);
-            return Complete(run, recorded, "cut_off", IDS_CLI_CUT_OFF, result.code, 0);
-        case UpdateOutcome::Failed:
+            const std::string text = MessageText(IDS_CLI_CUT_OFF);
+            ReportFailed(run->reporter, line, text, -1, 0);
+            return Complete(run, view, recorded, "cut_off", IDS_CLI_CUT_OFF, text, false, result.code, 0);
+        }
+        case UpdateOutcome::Failed: {
             job->outcome = Outcome::Failed;
-            ReportFailed(run->reporter, line, MessageText(result.messageId), result.code, result.lastError);
-            return Complete(run, recorded, "failed", result.messageId, result.code, result.lastError);
+            const std::string text = MessageText(result.messageId);
+            ReportFailed(run->reporter, line, text, result.code, result.lastError);
+            return Complete(run, view, recorded, "failed", result.messageId, text, result.code != -1, result.code,
+                            result.lastError);
+        }
     }
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "cli/cli_options.h"
 #include "cli/cli_report.h"
@@ -25,6 +26,25 @@ enum class Outcome {
     Ignored,  // not a box of this run: another serial than --box names, or a finished box restarting
 };
 
+// An update that ended (or its proof), as those who watch the run besides its output learn it.
+struct EndedUpdate {
+    const BoxView* box;
+    const char* outcome;       // as the record keeps it: "updated", "confirmed", "unconfirmed", "failed", "cut_off"
+    std::string text;          // the result as the box's line says it
+    bool codeShown;            // the line also shows the code line of `code` and `systemError`
+    std::int32_t code;         // the record's result code and system error
+    std::uint32_t systemError;
+    std::string image;         // the image's version
+    std::int64_t record;       // the record's id; 0 without a record
+};
+
+// Called from a box's thread once the record of its update is completed, after its last report:
+// it may take a moment, but the box waits for nothing else then.
+struct RunObserver {
+    void* context = nullptr;
+    void (*updateEnded)(void* context, const EndedUpdate& ended) = nullptr;
+};
+
 // What the boxes' threads share with the main thread: the run's settings and its output and
 // record, the writes under way, and the updates let begin against --count.
 struct CliRun {
@@ -39,6 +59,12 @@ struct CliRun {
     std::atomic<unsigned> reserved{0};
     // Set by the main thread when the run ends: boxes waiting for another program stop waiting.
     std::atomic<bool> ending{false};
+    RunObserver observer;
+    // Updates ended and proofs told so far: the main thread notices a change by the number.
+    std::atomic<unsigned> endings{0};
+    // Records completed as updated whose proof is under way: their outcome is still to change.
+    std::mutex unsettledLock;
+    std::vector<std::int64_t> unsettled;
 };
 
 // What a box that came back at a finished box's port told when it was asked.

@@ -111,6 +111,12 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std
                 return false;
             }
             options->history = value;
+        } else if (TakeValue("--metrics", arg, argc, argv, &i, &value, error)) {
+            if (!error->empty() || value.empty()) {
+                *error = "--metrics needs the path of a file, such as /var/lib/prometheus/node-exporter/veltabox.prom";
+                return false;
+            }
+            options->metrics = value;
         } else if (TakeValue("--serial", arg, argc, argv, &i, &value, error)) {
             if (!error->empty() || value.empty()) {
                 *error = "--serial needs a serial number";
@@ -139,6 +145,10 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std
         *error = "--count goes with --wait";
         return false;
     }
+    if (!options->metrics.empty() && (options->command != CliCommand::Update || options->noHistory)) {
+        *error = "--metrics goes with 'update', and counts from the record: not with --no-history";
+        return false;
+    }
     if (options->noHistory && !options->history.empty()) {
         *error = "--history and --no-history exclude each other";
         return false;
@@ -153,7 +163,7 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std
 std::string CliUsage(const std::string& program, const std::string& historyPath) {
     return "Usage: " + program + " list [--json]\n"
            "       " + program + " update [--box ID | --all] [--force] [--json] [--wait [--count N]] [--confirm[=SECONDS]]\n"
-           "                      [--history PATH | --no-history]\n"
+           "                      [--history PATH | --no-history] [--metrics FILE]\n"
            "       " + program + " history [--json | --csv] [--box ID] [--serial S] [--since TIME] [--history PATH]\n"
            "\n"
            "Writes the firmware image this program carries (version 1.11) into SORVANTIK VELTABOX and\n"
@@ -181,6 +191,9 @@ std::string CliUsage(const std::string& program, const std::string& historyPath)
            (historyPath.empty() ? std::string("none: no home folder") : historyPath) +
            ")\n"
            "  --no-history   keep no record\n"
+           "  --metrics FILE keep FILE up to date for Prometheus (node_exporter's or windows_exporter's\n"
+           "                 textfile collector): the record's updates by outcome, the boxes being written,\n"
+           "                 the durations; while FILE's folder does not exist, nothing is written\n"
            "  --csv          history as CSV\n"
            "  --serial S     history of the box with this serial number\n"
            "  --since TIME   history from this time on (UTC, such as 2026-12-11 or 2026-12-11T08:00)\n"

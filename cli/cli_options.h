@@ -20,6 +20,7 @@ struct CliOptions {
     unsigned confirm = 0;  // --confirm[=SECONDS]: watch for each finished box to come back running the image (0: no)
     std::string history;   // --history PATH: the record's database instead of the default one
     bool noHistory = false;  // --no-history: keep no record
+    std::string metrics;   // --metrics FILE: the Prometheus text file kept up to date (empty: none)
     std::string serial;    // history --serial S
     std::string since;     // history --since TIME
 };

@@ -8,6 +8,7 @@
 #include "cli/cli_box.h"
 #include "cli/cli_options.h"
 #include "cli/cli_report.h"
+#include "cli/cli_station.h"
 #include "cli/cli_text.h"
 #include "cli/cli_watch.h"
 #include "device/box_list.h"
@@ -129,7 +130,9 @@ int Update(Reporter* reporter, const CliOptions& options, const std::vector<std:
         run.history = OpenHistory(HistoryPath(options, demo), &error);
         if (run.history == nullptr) run.historyError = error.empty() ? "?" : error;
     }
-    const int status = UpdateBoxes(&run, chosen);
+    Station* station = StationBegin(&run, programName);
+    const int status = UpdateBoxes(&run, station, chosen);
+    StationEnd(station);
     if (run.history != nullptr) CloseHistory(run.history);
     ReportEnd(reporter);
     return status;

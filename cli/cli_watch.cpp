@@ -194,6 +194,19 @@ int ExitStatus(const std::deque<BoxJob>& jobs, int stops, int signal, bool watch
     return EXIT_ALL_UPDATED;
 }
 
+StationActivity Activity(const Watch& watch) {
+    StationActivity activity = {static_cast<unsigned>(std::max(watch.run->writing.load(), 0)), 0, 0};
+    for (const BoxJob& job : watch.jobs) {
+        if (job.ended) {
+            activity.updated += job.outcome == Outcome::Updated;
+            activity.failed += job.outcome == Outcome::Failed || job.outcome == Outcome::CutOff;
+        } else if (job.awaitingProof) {
+            ++activity.updated;  // written whole; its proof may still turn it into a failure
+        }
+    }
+    return activity;
+}
+
 // The summary, told; returns the exit status it names.
 int Summarise(Watch& watch) {
     std::uint32_t counts[8] = {};
@@ -224,7 +237,7 @@ int Summarise(Watch& watch) {
 
 }  // namespace
 
-int UpdateBoxes(CliRun* run, const std::vector<AttachedBox>& initial) {
+int UpdateBoxes(CliRun* run, Station* station, const std::vector<AttachedBox>& initial) {
     const CliOptions& options = *run->options;
     Watch watch;
     watch.run = run;
@@ -235,6 +248,7 @@ int UpdateBoxes(CliRun* run, const std::vector<AttachedBox>& initial) {
         BoxJob* job = Wanted(watch) ? Start(watch, box.path, box.location, box.bySerialOnly, nullptr) : nullptr;
         watch.attached.push_back({box.path, box.instance, job, 0});
     }
+    StationReady(station, Activity(watch));
     int toldStops = 0;
     bool holding = false;
     std::vector<InterfaceChange> changes;
@@ -262,6 +276,9 @@ int UpdateBoxes(CliRun* run, const std::vector<AttachedBox>& initial) {
                 Reconcile(watch, watched, taking);
         }
         ReportTick(run->reporter);
+        // The watchdog hears from this loop alone: it never waits for a box, so a ping missed
+        // is this loop stuck, never a box being slow.
+        StationTick(station, Activity(watch), stops > 0);
         Tidy(watch);
     }
     run->ending = true;

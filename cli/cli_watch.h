@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/cli_box.h"
+#include "cli/cli_station.h"
 
 // A box attached when the run began, as the run's choice of boxes found it.
 struct AttachedBox {
@@ -16,5 +17,5 @@ struct AttachedBox {
 };
 
 // Updates `initial` and, with --wait, every box that arrives; with --confirm also watches for the
-// finished boxes to come back. Returns the exit status.
-int UpdateBoxes(CliRun* run, const std::vector<AttachedBox>& initial);
+// finished boxes to come back; tells `station` on each turn. Returns the exit status.
+int UpdateBoxes(CliRun* run, Station* station, const std::vector<AttachedBox>& initial);

@@ -386,6 +386,43 @@ bool ReadHistory(History* history, const HistoryFilter& filter, std::vector<Hist
     return true;
 }
 
+bool CountHistory(History* history, const std::vector<double>& bounds, const std::vector<std::int64_t>& unsettled,
+                  HistoryTotals* totals, std::string* error) {
+    const std::lock_guard<std::mutex> hold(history->lock);
+    sqlite3* db = history->db;
+    const std::string what = "could not count the records in " + history->path;
+    std::string excluded;
+    for (const std::int64_t id : unsettled) excluded += (excluded.empty() ? "" : ",") + std::to_string(id);
+    std::string sql = "SELECT outcome, station, writer_boot, writer_pid, count(*) FROM updates WHERE id NOT IN (" + excluded +
+                      ") GROUP BY outcome, station, writer_boot, writer_pid";
+    std::string sums = "SELECT count(duration), total(duration), (julianday(max(ended)) - 2440587.5) * 86400.0";
+    for (std::size_t i = 0; i < bounds.size(); ++i) sums += ", total(duration <= ?" + std::to_string(i + 1) + ")";
+    sums += " FROM updates WHERE duration IS NOT NULL";
+    Statement byOutcome, durations;
+    if (!Prepare(db, sql, &byOutcome, what, error) || !Prepare(db, sums, &durations, what, error)) return false;
+    HistoryTotals counted = {};
+    int step;
+    while ((step = sqlite3_step(byOutcome.statement)) == SQLITE_ROW) {
+        std::string outcome = Column(byOutcome.statement, 0);
+        if (outcome == "begun" && !WriterRuns(history, Column(byOutcome.statement, 1), Column(byOutcome.statement, 2),
+                                              sqlite3_column_int64(byOutcome.statement, 3))) {
+            outcome = "interrupted";
+        }
+        for (std::size_t i = 0; i < HISTORY_OUTCOME_COUNT; ++i)
+            if (outcome == HISTORY_OUTCOMES[i]) counted.outcomes[i] += static_cast<std::uint64_t>(sqlite3_column_int64(byOutcome.statement, 4));
+    }
+    if (step != SQLITE_DONE) return Fail(db, what, error);
+    for (std::size_t i = 0; i < bounds.size(); ++i) sqlite3_bind_double(durations.statement, static_cast<int>(i + 1), bounds[i]);
+    if (sqlite3_step(durations.statement) != SQLITE_ROW) return Fail(db, what, error);
+    counted.durations = static_cast<std::uint64_t>(sqlite3_column_int64(durations.statement, 0));
+    counted.durationSum = sqlite3_column_double(durations.statement, 1);
+    counted.lastEnded = sqlite3_column_double(durations.statement, 2);  // NULL, read as 0, for none
+    for (std::size_t i = 0; i < bounds.size(); ++i)
+        counted.durationsUpTo.push_back(static_cast<std::uint64_t>(sqlite3_column_double(durations.statement, static_cast<int>(i + 3))));
+    *totals = counted;
+    return true;
+}
+
 std::string HistoryJsonLine(const HistoryRecord& record) {
     const bool ended = !record.ended.empty();
     return "{\"schema\":1,\"id\":" + std::to_string(record.id) + ",\"begun\":" + JsonString(record.begun) +

@@ -5,6 +5,7 @@
 // thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -61,6 +62,25 @@ std::int64_t BeginUpdateRecord(History* history, const UpdateBegun& begun, std::
 bool CompleteUpdateRecord(History* history, std::int64_t id, const UpdateEnded& ended, std::string* error);
 // The records that pass the filter, oldest first.
 bool ReadHistory(History* history, const HistoryFilter& filter, std::vector<HistoryRecord>* records, std::string* error);
+
+// The outcomes a completed record can have, as a station's counters name them.
+constexpr const char* HISTORY_OUTCOMES[] = {"updated", "confirmed", "unconfirmed", "failed", "cut_off", "interrupted"};
+constexpr std::size_t HISTORY_OUTCOME_COUNT = sizeof HISTORY_OUTCOMES / sizeof HISTORY_OUTCOMES[0];
+
+// The record in sums, for counters that must survive the program's restarts.
+struct HistoryTotals {
+    std::uint64_t outcomes[HISTORY_OUTCOME_COUNT];  // by HISTORY_OUTCOMES
+    std::vector<std::uint64_t> durationsUpTo;       // completed records lasting at most each bound
+    std::uint64_t durations;                        // completed records
+    double durationSum;                             // their seconds
+    double lastEnded;                               // the latest end, seconds since 1970 UTC; 0 for none
+};
+// Counts the records by outcome (a record still begun whose writer is gone as interrupted) and
+// the durations of the completed ones up to each of `bounds` (ascending). Records in `unsettled`
+// (completed once, their outcome still to change: a proof under way) count under no outcome yet,
+// so that no count ever goes down.
+bool CountHistory(History* history, const std::vector<double>& bounds, const std::vector<std::int64_t>& unsettled,
+                  HistoryTotals* totals, std::string* error);
 
 // A record as one JSON line (with "schema":1 and the field names of the record:
 // id, begun, ended, station, box, serial, model, bootloader, firmware_before, image, outcome,

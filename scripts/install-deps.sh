@@ -18,6 +18,10 @@ packages=(
   # the demo's update once more on Wayland, under weston's headless backend
   weston
   imagemagick x11-utils dpkg-dev file lintian desktop-file-utils appstream binutils gdb git
+  # The station service: libsystemd for its notifications and journal, systemd-analyze for its
+  # unit, the exporter and Prometheus (with promtool) its metrics are shown against, and setfacl,
+  # with which the package gives the service the exporter's folder.
+  libsystemd-dev systemd prometheus prometheus-node-exporter curl acl
 )
 missing=()
 for p in "${packages[@]}"; do

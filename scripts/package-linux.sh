@@ -45,6 +45,8 @@ required=(
   ./usr/bin/veltabox-cli-demo
   ./usr/share/man/man1/veltabox-cli.1.gz
   ./usr/share/metainfo/veltabox-updater.metainfo.xml
+  ./usr/lib/systemd/system/veltabox-station.service
+  ./usr/lib/sysusers.d/veltabox-station.conf
 )
 for path in "${required[@]}"; do
   grep -qxF "$path" <<<"$contents" && pass "holds $path" || fail "does not hold $path"
@@ -107,10 +109,18 @@ elif dpkg -i "$deb" "$dbgsym" >"$unpacked/dpkg.log" 2>&1; then
   pass "dpkg -i installs and configures it and its debug package"
   [ -x /usr/bin/veltabox-updater ] && [ -f /usr/lib/udev/rules.d/70-veltabox.rules ] &&
     pass "the program and the udev rule are in place" || fail "installed without the program or the udev rule"
+  getent passwd veltabox-station >/dev/null && pass "the station service's user exists" || fail "no user veltabox-station"
+  if [ -d /var/lib/prometheus/node-exporter ]; then
+    getfacl -cp /var/lib/prometheus/node-exporter 2>/dev/null | grep -qx "user:veltabox-station:rwx" &&
+      pass "the station service may write into node_exporter's textfile folder" || fail "no ACL for veltabox-station"
+  fi
   # Installed, the debug information is where gdb looks by default.
   gdb -batch -nx -ex 'info line main' /usr/bin/veltabox-updater 2>/dev/null | grep -q '^Line [0-9]* of ".*linux_main.cpp"' &&
     pass "gdb finds the installed program's lines without being told where" || fail "gdb finds no line of the installed program"
   dpkg --purge veltabox-updater-dbgsym veltabox-updater >>"$unpacked/dpkg.log" 2>&1 && pass "dpkg --purge removes both" || fail "dpkg --purge fails"
+  if [ -d /var/lib/prometheus/node-exporter ] && getfacl -cp /var/lib/prometheus/node-exporter 2>/dev/null | grep -q veltabox-station; then
+    fail "the ACL for veltabox-station stayed after the purge"
+  fi
   [ ! -e /usr/bin/veltabox-updater ] || fail "the program stayed after the removal"
 else
   sed 's/^/   /' "$unpacked/dpkg.log"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Every test of the project: the suites natively (the Linux window half's and HID half's among
 # them), the same suites under AddressSanitizer and UndefinedBehaviorSanitizer, the Linux package
-# with lintian, its programs' hardening and debug package, and its reproducibility, the Linux programs end to end through their accessibility tree, bounded fuzzing
+# with lintian, its programs' hardening and debug package, and its reproducibility, the Linux
+# programs end to end through their accessibility tree, the station service with systemd's tools,
+# a journal socket of its own, node_exporter and Prometheus, bounded fuzzing
 # runs of the device link and of the hidraw backend's report-descriptor parser, the Windows
 # programs' cross build with its resource and reproducibility checks, a signed release of them,
 # and the signed programs end to end under Wine: the demo and the no-box cases, then the shipped
@@ -34,6 +36,9 @@ echo "== the Linux programs end to end (Xvfb, accessibility tree)"
 
 echo "== the console program end to end (emulated boxes, a pseudo terminal)"
 /usr/bin/python3 tests/linux/cli_e2e.py
+
+echo "== the station service: its unit, systemd's notifications, the journal, node_exporter and Prometheus"
+/usr/bin/python3 tests/linux/station_e2e.py
 
 # fuzz TARGET SECONDS MAX_LEN INPUTS: a bounded run of one fuzzer on the inputs in $corpus/INPUTS;
 # its whole log only when it found something, else its tally.

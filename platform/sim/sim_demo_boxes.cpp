@@ -2,6 +2,7 @@
 // program writes (their check after the finish compares it), which the Windows dialog demo
 // carries only as a resource.
 #include <cstdio>
+#include <mutex>
 #include <string>
 
 #include "platform/sim/sim_box.h"
@@ -24,4 +25,13 @@ void AttachDemoBoxes(int count) {
         const std::string path = "simulated:box-" + std::to_string(i + 1);
         sim::AddBox(box, std::u16string(path.begin(), path.end()));
     }
+}
+
+void FailDemoBox(int number) {
+    const std::lock_guard<std::recursive_mutex> hold(sim::WorldMutex());
+    if (number < 1 || static_cast<std::size_t>(number) > sim::g_world.boxes.size()) return;
+    sim::Faults& faults = sim::g_world.boxes[static_cast<std::size_t>(number - 1)].faults;
+    // About a tenth into the image: after the unlock, the erase and 130 blocks.
+    faults.failWriteNumber = 250;
+    faults.failWriteError = sim::ERROR_GEN_FAILURE;
 }

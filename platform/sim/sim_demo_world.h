@@ -12,3 +12,6 @@ constexpr int MOST_DEMO_BOXES = 127;
 // number of its own, restarting into its new firmware after the finish when its flash holds the
 // image the program carries (as many HID bootloaders do), which then reports the image's version.
 void AttachDemoBoxes(int count);
+// Box `number` (1-based) of those fails mid-image: a report written to it is refused, as by a
+// box whose USB link broke, so that a line's failure can be shown without a real box.
+void FailDemoBox(int number);
