@@ -13,6 +13,7 @@ std::size_t g_left = 0;
 int g_handles = 0;
 int g_lists = 0;
 int g_claims = 0;
+std::uint64_t g_clock = 0;
 volatile std::uint8_t g_sink = 0;
 
 bool Exhausted() { return g_left == 0; }
@@ -35,6 +36,7 @@ void FuzzPlatformStart(const std::uint8_t* data, std::size_t size) {
     g_handles = 0;
     g_lists = 0;
     g_claims = 0;
+    g_clock = 0;
 }
 
 int FuzzPlatformOpenHandles() { return g_handles; }
@@ -147,4 +149,12 @@ void HidClose(DeviceHandle) {
     --g_handles;
 }
 
-void SystemPause(std::uint32_t) {}
+// The pauses take no time here: a clock of its own, moved on by each reading and each pause, so
+// that a deadline counted from it is always reached and never lies before its reading.
+void SystemPause(std::uint32_t milliseconds) { g_clock += static_cast<std::uint64_t>(milliseconds) * 1000u; }
+
+std::uint64_t SystemClockMicroseconds() { return ++g_clock; }
+
+void SystemPauseUntil(std::uint64_t deadline) {
+    if (deadline > g_clock) g_clock = deadline;
+}
