@@ -4,7 +4,7 @@
 // checks this target is built with), and a descriptor that is refused leaves the lengths alone.
 #include <cstdlib>
 
-#include "platform/linux/linux_hidraw_descriptor.h"
+#include "platform/linux/hidraw/hidraw_descriptor.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     constexpr std::uint16_t UNTOUCHED = 0xEEEE;

@@ -115,7 +115,7 @@ elif dpkg -i "$deb" "$dbgsym" >"$unpacked/dpkg.log" 2>&1; then
       pass "the station service may write into node_exporter's textfile folder" || fail "no ACL for veltabox-station"
   fi
   # Installed, the debug information is where gdb looks by default.
-  gdb -batch -nx -ex 'info line main' /usr/bin/veltabox-updater 2>/dev/null | grep -q '^Line [0-9]* of ".*linux_main.cpp"' &&
+  gdb -batch -nx -ex 'info line main' /usr/bin/veltabox-updater 2>/dev/null | grep -q '^Line [0-9]* of ".*platform/linux/gtk/main.cpp"' &&
     pass "gdb finds the installed program's lines without being told where" || fail "gdb finds no line of the installed program"
   dpkg --purge veltabox-updater-dbgsym veltabox-updater >>"$unpacked/dpkg.log" 2>&1 && pass "dpkg --purge removes both" || fail "dpkg --purge fails"
   if [ -d /var/lib/prometheus/node-exporter ] && getfacl -cp /var/lib/prometheus/node-exporter 2>/dev/null | grep -q veltabox-station; then

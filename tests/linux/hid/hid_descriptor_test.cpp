@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/linux/linux_hidraw_descriptor.h"
+#include "platform/linux/hidraw/hidraw_descriptor.h"
 #include "tests/linux/hid/descriptors.h"
 #include "tests/emulated_box/emulated_box.h"
 

@@ -12,10 +12,10 @@
 
 #include <glib-unix.h>
 
-#include "platform/linux/linux_dialog.h"
-#include "platform/linux/linux_hold.h"
-#include "platform/linux/linux_udev_monitor.h"
-#include "platform/linux/linux_progress.h"
+#include "platform/linux/gtk/dialog.h"
+#include "platform/linux/gtk/hold.h"
+#include "platform/linux/gtk/udev_monitor.h"
+#include "platform/linux/gtk/progress.h"
 #include "platform/window.h"
 #include "resources/resource_ids.h"
 #include "tests/linux/ui/ui_recorder.h"

@@ -4,7 +4,7 @@
 
 #include <cairo.h>
 
-#include "platform/linux/linux_cairo_logo.h"
+#include "platform/linux/gtk/cairo_logo.h"
 #include "platform/window.h"
 #include "resources/resource_ids.h"
 

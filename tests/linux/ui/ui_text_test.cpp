@@ -2,7 +2,7 @@
 // reads back must be what it wrote, and text GTK cannot take must still be shown.
 #include <gtest/gtest.h>
 
-#include "platform/linux/linux_text.h"
+#include "platform/linux/gtk/text.h"
 #include "resources/catalogue.h"
 
 TEST(TextCrossing, CatalogueTextsSurviveTheRoundTripUnitForUnit) {
