@@ -15,8 +15,9 @@
 
 namespace {
 
-// How often a box that another program holds is looked at again while it stays attached.
-constexpr std::uint32_t BUSY_RETRY_MS = 1000;
+// How often a watched box that another program holds, or that could not be opened, is looked at
+// again while it stays attached.
+constexpr std::uint32_t RETRY_MS = 1000;
 
 struct Progress {
     CliRun* run;
@@ -35,18 +36,20 @@ bool Forced(void*) { return true; }
 // end, not to leave boxes half written.
 bool OperatorInsists(void*) { return ConsoleInterrupts() >= 2; }
 
-// Until the box is free, gone, or the run ends; the box's first line said it was held.
-std::int32_t TakeOnceFree(CliRun* run, BoxJob* job, DeviceRecord& record) {
+// Takes the box again and again while taking it ends in `waitingOut`, until it does not, the
+// arrival is seen gone or the run ends (then `waitingOut`).
+std::int32_t TakeOnce(CliRun* run, BoxJob* job, DeviceRecord& record, std::int32_t waitingOut) {
     for (;;) {
-        ConsoleWaitForStop(BUSY_RETRY_MS);
-        if (job->gone || run->ending || ConsoleStopRequests(nullptr) > 0) return DEV_ERR_BUSY;
+        ConsoleWaitForStop(RETRY_MS);
+        if (job->gone || run->ending || ConsoleStopRequests(nullptr) > 0) return waitingOut;
         const std::int32_t taken = TakeBox(job->path, record);
-        if (taken != DEV_ERR_BUSY) return taken;
+        if (taken != waitingOut) return taken;
     }
 }
 
-// The reservation against --count is given back while the box waits for another program, so
-// that a box held for good does not keep the watch from taking the ones that follow.
+// The reservation against --count is given back while the box waits (for another program, or
+// to be opened), so that a box that never comes free does not keep the watch from taking the
+// ones that follow.
 bool Reserve(CliRun* run, BoxJob* job) {
     if (job->holdsReservation) return true;
     const unsigned count = run->options->count;
@@ -194,6 +197,17 @@ void Live(CliRun* run, BoxJob* job) {
     DeviceRecord record;
     ResetDeviceRecord(record);
     std::int32_t taken = TakeBox(job->path, record);
+    // Under a watch, a box that cannot be opened yet was announced a moment before its interface
+    // could be (Wine's HID stack does so), or listed a moment after it was pulled out: it is
+    // looked at again while it stays, and one that never opens is no update of the run's.
+    if (taken == DEV_ERR_NOT_FOUND && options.wait) {
+        GiveBack(run, job);
+        taken = TakeOnce(run, job, record, DEV_ERR_NOT_FOUND);
+        if (taken == DEV_ERR_NOT_FOUND) {
+            job->outcome = Outcome::Gone;
+            return;
+        }
+    }
     std::uint32_t takeError = SystemLastError();
     // A box this program just finished, back at its port in its new firmware: its proof, not a
     // box of its own, and never a failed one for being in application mode.
@@ -208,14 +222,14 @@ void Live(CliRun* run, BoxJob* job) {
         job->outcome = Outcome::Busy;
         if (!options.wait) return;
         GiveBack(run, job);
-        taken = TakeOnceFree(run, job, record);
+        taken = TakeOnce(run, job, record, DEV_ERR_BUSY);
         takeError = SystemLastError();
         if (taken == DEV_ERR_BUSY) return;
-        if (!Reserve(run, job)) {
-            job->outcome = Outcome::Ignored;  // the watch has its count; this box was never taken
-            return CloseDevice(record);
-        }
         ReportAnswered(run->reporter, line, ViewOfBox(job->path, job->location, serial, taken == DEV_OK ? &record : nullptr));
+    }
+    if (!Reserve(run, job)) {
+        job->outcome = Outcome::Ignored;  // the watch has its count; this box was never updated
+        return CloseDevice(record);
     }
     const BoxView view = ViewOfBox(job->path, job->location, serial, taken == DEV_OK ? &record : nullptr);
     if (taken != DEV_OK) {
@@ -244,7 +258,7 @@ void Live(CliRun* run, BoxJob* job) {
 
 void RunBoxJob(CliRun* run, BoxJob* job) {
     Live(run, job);
-    if (job->outcome == Outcome::Ignored || job->outcome == Outcome::Busy) GiveBack(run, job);
+    if (job->outcome == Outcome::Ignored || job->outcome == Outcome::Busy || job->outcome == Outcome::Gone) GiveBack(run, job);
     job->ended = true;
 }
 

@@ -24,7 +24,9 @@ enum class Outcome {
     NotStarted,
     CutOff,
     Ignored,  // not a box of this run: another serial than --box names, or a finished box restarting
+    Gone,     // watched, and never opened before it was seen gone or the run ended: no update
 };
+constexpr int OUTCOMES = static_cast<int>(Outcome::Gone) + 1;
 
 // An update that ended (or its proof), as those who watch the run besides its output learn it.
 struct EndedUpdate {

@@ -32,6 +32,30 @@ bool Number(const std::string& value, unsigned long most, unsigned* number) {
     return true;
 }
 
+// The options that take a text. An empty one is refused: it would read as none given, and an
+// empty --box would take every box.
+struct TextOption {
+    const char* name;
+    std::string CliOptions::*field;
+    const char* needs;
+};
+
+constexpr TextOption TEXT_OPTIONS[] = {
+    {"--box", &CliOptions::box, "a box's identity or serial number, as 'list' shows it"},
+    {"--history", &CliOptions::history, "the path of a database"},
+    {"--metrics", &CliOptions::metrics, "the path of a file, such as /var/lib/prometheus/node-exporter/veltabox.prom"},
+    {"--serial", &CliOptions::serial, "a serial number"},
+    {"--since", &CliOptions::since, "a time in UTC, such as 2026-12-11 or 2026-12-11T08:00"},
+};
+
+const TextOption* TextOptionNamed(const std::string& arg) {
+    for (const TextOption& option : TEXT_OPTIONS) {
+        const std::string name = option.name;
+        if (arg == name || arg.rfind(name + "=", 0) == 0) return &option;
+    }
+    return nullptr;
+}
+
 // Which options each command takes beyond --json.
 bool OnlyFor(const CliOptions& options, std::string* error) {
     const bool updating = options.all || options.force || options.wait || options.confirm > 0;
@@ -62,7 +86,6 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std
     *options = CliOptions();
     error->clear();
     bool commandGiven = false;
-    bool boxGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         std::string value;
@@ -97,38 +120,14 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std
                 *error = "--count needs a number of updates, 1 or more";
                 return false;
             }
-        } else if (TakeValue("--box", arg, argc, argv, &i, &value, error)) {
-            // An empty name would name no box and read as none given: every box would be taken.
-            if (!error->empty() || value.empty()) {
-                *error = "--box needs a box's identity or serial number, as 'list' shows it";
+        } else if (const TextOption* text = TextOptionNamed(arg)) {
+            std::string missing;
+            TakeValue(text->name, arg, argc, argv, &i, &value, &missing);
+            if (value.empty()) {
+                *error = std::string(text->name) + " needs " + text->needs;
                 return false;
             }
-            options->box = value;
-            boxGiven = true;
-        } else if (TakeValue("--history", arg, argc, argv, &i, &value, error)) {
-            if (!error->empty() || value.empty()) {
-                *error = "--history needs the path of a database";
-                return false;
-            }
-            options->history = value;
-        } else if (TakeValue("--metrics", arg, argc, argv, &i, &value, error)) {
-            if (!error->empty() || value.empty()) {
-                *error = "--metrics needs the path of a file, such as /var/lib/prometheus/node-exporter/veltabox.prom";
-                return false;
-            }
-            options->metrics = value;
-        } else if (TakeValue("--serial", arg, argc, argv, &i, &value, error)) {
-            if (!error->empty() || value.empty()) {
-                *error = "--serial needs a serial number";
-                return false;
-            }
-            options->serial = value;
-        } else if (TakeValue("--since", arg, argc, argv, &i, &value, error)) {
-            if (!error->empty() || value.empty()) {
-                *error = "--since needs a time in UTC, such as 2026-12-11 or 2026-12-11T08:00";
-                return false;
-            }
-            options->since = value;
+            options->*(text->field) = value;
         } else if (!commandGiven && (arg == "list" || arg == "update" || arg == "history")) {
             options->command = arg == "list" ? CliCommand::List : arg == "update" ? CliCommand::Update : CliCommand::History;
             commandGiven = true;
@@ -153,7 +152,7 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std
         *error = "--history and --no-history exclude each other";
         return false;
     }
-    if (options->all && boxGiven) {
+    if (options->all && !options->box.empty()) {
         *error = "--all and --box exclude each other";
         return false;
     }

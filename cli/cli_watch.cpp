@@ -47,7 +47,9 @@ struct Watch {
 unsigned Counted(const Watch& watch) {
     unsigned counted = 0;
     for (const BoxJob& job : watch.jobs)
-        if (job.ended && job.outcome != Outcome::Ignored && !(job.outcome == Outcome::Busy && watch.run->options->wait)) ++counted;
+        if (job.ended && job.outcome != Outcome::Ignored && job.outcome != Outcome::Gone &&
+            !(job.outcome == Outcome::Busy && watch.run->options->wait))
+            ++counted;
     return counted;
 }
 
@@ -177,7 +179,7 @@ void HoldOffSleepWhileWriting(CliRun* run, bool* holding) {
 int ExitStatus(const std::deque<BoxJob>& jobs, int stops, int signal, bool watching) {
     bool failed = false, interrupted = false, busy = false, allSkipped = true, any = false;
     for (const BoxJob& job : jobs) {
-        if (job.outcome == Outcome::Ignored) continue;
+        if (job.outcome == Outcome::Ignored || job.outcome == Outcome::Gone) continue;
         any = true;
         failed = failed || job.outcome == Outcome::Failed;
         interrupted = interrupted || job.outcome == Outcome::NotStarted || job.outcome == Outcome::CutOff;
@@ -209,7 +211,7 @@ StationActivity Activity(const Watch& watch) {
 
 // The summary, told; returns the exit status it names.
 int Summarise(Watch& watch) {
-    std::uint32_t counts[8] = {};
+    std::uint32_t counts[OUTCOMES] = {};
     std::uint32_t confirmed = 0, unconfirmed = 0;
     for (const BoxJob& job : watch.jobs) {
         ++counts[static_cast<int>(job.outcome)];

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """veltabox-cli.exe end to end under Wine, against boxes emulated behind Wine's own HID stack
 (tests/emulated_box/box_emulator, served by winebus as in scripts/emulated_box_e2e.py, with the
-pacer beside it): a box listed, two boxes written at once, a box whose erase fails; then the
+pacer beside it): a box listed, two boxes written at once with a third, whose erase fails, arriving
+meanwhile; then the
 program's Windows half through hid_probe.exe: the watch on arrivals with two boxes plugged in and
 pulled out, their serial numbers, and two Ctrl+C on a console.
 
@@ -162,18 +163,29 @@ def main():
 
         emulator.ask("unplug l", "plug a")
 
-        # The second box arrives while the first is written; both are then written at once.
-        def plug_b(event, _):
-            if event.get("event") == "progress" and not plugged:
-                plugged.append(emulator.ask("plug b"))
-        plugged = []
-        status, events, _, _ = run(env, program, ["update", "--wait", "--count", "2", "--json"], plug_b)
-        boxes = [e["box"] for e in of(events, "started")]
+        # The second box arrives while the first is written; both are then written at once. A third,
+        # whose first erase fails, arrives once the second has started: in the first session of
+        # updates, since under Wine's HID stack a later session's first question is not reliably
+        # answered (see above), and only after the others were asked, since the pacer paces one
+        # info answer at a time.
+        def plug(event, _):
+            if event.get("event") == "progress" and "b" not in plugged:
+                plugged.append("b")
+                emulator.ask("plug b")
+            elif event.get("event") == "started" and len(of(events_so_far, "started")) == 1 and "b" in plugged and "f" not in plugged:
+                plugged.append("f")
+                emulator.ask("plug f")
+            events_so_far.append(event)
+        plugged, events_so_far = [], []
+        status, events, _, _ = run(env, program, ["update", "--wait", "--count", "3", "--json"], plug)
+        failed = of(events, "failed")
+        written = [e["box"] for e in of(events, "succeeded")]
         summary = of(events, "summary")
-        checks.check("two boxes: both updated, exit status 0", status == 0 and len(boxes) == 2 and
-                     len(of(events, "succeeded")) == 2 and summary and summary[0]["updated"] == 2,
+        checks.check("three boxes: two updated, the third's failed erase makes exit status 1", status == 1 and
+                     len(written) == 2 and summary and summary[0]["updated"] == 2 and summary[0]["failed"] == 1,
                      "status %s, %s" % (status, events[-3:]))
-        if len(boxes) == 2:
+        boxes = [e["box"] for e in of(events, "started")]
+        if len(boxes) >= 2:
             checks.check("two boxes: the second started before the first was done",
                          events.index(of(events, "started", boxes[1])[0]) < events.index(of(events, "succeeded", boxes[0])[0]))
         for name in ("a", "b"):
@@ -181,22 +193,14 @@ def main():
             checks.check("two boxes: box %s has the image, nothing refused, every answer paced" % name,
                          box["flash"] == "image" and box["refused"] == "0" and box["late"] == "0" and
                          box["unpaced"] == "0" and emulator.ask("commands " + name) == WHOLE_UPDATE, str(box))
-
         # A failed erase names the system's error in its code line, as the dialog's failure box does.
-        emulator.ask("unplug a", "unplug b")
-
-        def plug_f(event, _):
-            if event.get("event") == "start":
-                emulator.ask("plug f")
-        status, events, _, _ = run(env, program, ["update", "--wait", "--count", "1", "--json"], plug_f)
-        failed = of(events, "failed")
-        checks.check("failed erase: exit status 1, the failure with its code and its system error", status == 1 and
+        checks.check("failed erase: the failure with its code and its system error",
                      len(failed) == 1 and failed[0].get("code", 0) < 0 and failed[0].get("system_error", 0) != 0 and
                      failed[0].get("code_line", "").endswith("-0x%08x" % failed[0].get("system_error", 0)),
-                     "status %s, %s" % (status, failed or events[-3:]))
+                     "%s" % (failed or events[-3:]))
         commands = emulator.ask("commands f")
         checks.check("failed erase: nothing sent after the failed erase", commands == "ok 08 0a 05 !03", commands)
-        emulator.ask("unplug f")
+        emulator.ask("unplug a", "unplug b", "unplug f")
 
         # The Windows half of the program through the probe, which links it: arrivals, removals,
         # serial numbers (a comma makes one unfit for a key: none), interrupts.
