@@ -80,9 +80,7 @@ std::string TimeText(WallClock::time_point when) {
     return text;
 }
 
-std::string Name(const Line& line) {
-    return line.box.model + " " + line.box.identity + (line.box.serial.empty() ? "" : " (" + line.box.serial + ")");
-}
+std::string Name(const Line& line) { return BoxName(line.box); }
 
 void Json(const std::string& event, const Event& from, const Line* line, const std::string& fields) {
     std::string json = "{\"event\":" + JsonString(event) + ",\"time\":" + JsonString(TimeText(from.time));
@@ -280,6 +278,10 @@ Event Of(Kind kind, int box, const std::string& text = std::string()) {
 }
 
 }  // namespace
+
+std::string BoxName(const BoxView& box) {
+    return box.model + " " + box.identity + (box.serial.empty() ? "" : " (" + box.serial + ")");
+}
 
 Reporter* ReportBegin(ReportStyle style, const std::string& imageVersion) {
     auto* reporter = new Reporter;

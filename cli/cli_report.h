@@ -25,6 +25,9 @@ struct BoxView {
     std::string firmware;
 };
 
+// "VELTABOX 1-3 (VB2041)": a box as the lines for people name it.
+std::string BoxName(const BoxView& box);
+
 // The closing line and event.
 struct ReportTotals {
     std::string text;

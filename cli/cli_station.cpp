@@ -1,7 +1,5 @@
 #include "cli/cli_station.h"
 
-#include <cmath>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -55,15 +53,6 @@ struct Station {
 
 namespace {
 
-// Seconds with three decimals, in the exposition format's plain decimal notation whatever the
-// locale.
-std::string Decimal(double value) {
-    const long long thousandths = std::llround(value * 1000.0);
-    const long long whole = std::llabs(thousandths);
-    std::string fraction = std::to_string(whole % 1000);
-    return std::string(thousandths < 0 ? "-" : "") + std::to_string(whole / 1000) + "." + std::string(3 - fraction.size(), '0') + fraction;
-}
-
 std::string Bound(double bound) { return std::to_string(static_cast<long long>(bound)); }
 
 std::string MetricsText(const HistoryTotals& totals, unsigned writing, const std::string& image) {
@@ -78,13 +67,13 @@ std::string MetricsText(const HistoryTotals& totals, unsigned writing, const std
         "veltabox_boxes_writing " + std::to_string(writing) + "\n"
         "# HELP veltabox_last_update_end_timestamp_seconds When the last recorded update ended (0 before the first).\n"
         "# TYPE veltabox_last_update_end_timestamp_seconds gauge\n"
-        "veltabox_last_update_end_timestamp_seconds " + Decimal(totals.lastEnded) + "\n"
+        "veltabox_last_update_end_timestamp_seconds " + ThreeDecimals(totals.lastEnded) + "\n"
         "# HELP veltabox_update_duration_seconds How long the recorded updates took, from their record's beginning to their end.\n"
         "# TYPE veltabox_update_duration_seconds histogram\n";
     for (std::size_t i = 0; i < totals.durationsUpTo.size(); ++i)
         text += "veltabox_update_duration_seconds_bucket{le=\"" + Bound(DURATION_BOUNDS[i]) + "\"} " + std::to_string(totals.durationsUpTo[i]) + "\n";
     text += "veltabox_update_duration_seconds_bucket{le=\"+Inf\"} " + std::to_string(totals.durations) + "\n"
-            "veltabox_update_duration_seconds_sum " + Decimal(totals.durationSum) + "\n"
+            "veltabox_update_duration_seconds_sum " + ThreeDecimals(totals.durationSum) + "\n"
             "veltabox_update_duration_seconds_count " + std::to_string(totals.durations) + "\n"
             "# HELP veltabox_image_info The firmware image this program writes.\n"
             "# TYPE veltabox_image_info gauge\n"
@@ -125,7 +114,7 @@ void SendEntry(void* context, const EndedUpdate& ended) {
     for (const OutcomeEntry& candidate : OUTCOME_ENTRIES)
         if (std::string(candidate.outcome) == ended.outcome) entry = &candidate;
     const BoxView& box = *ended.box;
-    std::string message = box.model + " " + box.identity + (box.serial.empty() ? "" : " (" + box.serial + ")") + ": " + ended.text;
+    std::string message = BoxName(box) + ": " + ended.text;
     if (ended.codeShown) message += " " + CodeLine(ended.code, ended.systemError);
     std::vector<JournalField> fields = {
         {"MESSAGE", message},

@@ -222,14 +222,6 @@ std::string Column(sqlite3_stmt* statement, int column) {
     return text != nullptr ? std::string(reinterpret_cast<const char*>(text), sqlite3_column_bytes(statement, column)) : "";
 }
 
-// Seconds with three decimals, never the locale's decimal comma (GTK sets the user's locale).
-std::string Seconds(double seconds) {
-    const long long rounded = std::llround(seconds * 1000.0);
-    const long long milliseconds = std::llabs(rounded);
-    char text[32];
-    std::snprintf(text, sizeof text, "%s%lld.%03lld", rounded < 0 ? "-" : "", milliseconds / 1000, milliseconds % 1000);
-    return text;
-}
 
 
 }  // namespace
@@ -432,7 +424,7 @@ std::string HistoryJsonLine(const HistoryRecord& record) {
            ",\"image\":" + JsonString(record.box.image) + ",\"outcome\":" + JsonString(record.end.outcome) +
            ",\"message_id\":" + std::to_string(record.end.messageId) + ",\"code\":" + std::to_string(record.end.code) +
            ",\"system_error\":" + std::to_string(record.end.systemError) +
-           ",\"duration\":" + (ended ? Seconds(record.duration) : "null") + "}\n";
+           ",\"duration\":" + (ended ? ThreeDecimals(record.duration) : "null") + "}\n";
 }
 
 std::string HistoryCsvHeader() {
@@ -444,5 +436,5 @@ std::string HistoryCsvLine(const HistoryRecord& record) {
            CsvField(record.box.box) + "," + CsvField(record.box.serial) + "," + CsvField(record.box.model) + "," + CsvField(record.box.bootloader) +
            "," + CsvField(record.box.firmwareBefore) + "," + CsvField(record.box.image) + "," + CsvField(record.end.outcome) + "," +
            std::to_string(record.end.messageId) + "," + std::to_string(record.end.code) + "," +
-           std::to_string(record.end.systemError) + "," + (record.ended.empty() ? "" : Seconds(record.duration)) + "\r\n";
+           std::to_string(record.end.systemError) + "," + (record.ended.empty() ? "" : ThreeDecimals(record.duration)) + "\r\n";
 }

@@ -1,6 +1,8 @@
 #include "lines/lines.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 // The text as valid UTF-8: every byte that does not belong to a well-formed sequence (a stray
 // continuation byte, an overlong form, a surrogate, beyond U+10FFFF, a sequence cut short)
@@ -72,4 +74,12 @@ std::string CsvField(const std::string& text) {
         out += c;
     }
     return out + "\"";
+}
+
+std::string ThreeDecimals(double value) {
+    const long long rounded = std::llround(value * 1000.0);
+    const long long thousandths = std::llabs(rounded);
+    char text[32];
+    std::snprintf(text, sizeof text, "%s%lld.%03lld", rounded < 0 ? "-" : "", thousandths / 1000, thousandths % 1000);
+    return text;
 }

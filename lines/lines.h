@@ -11,3 +11,6 @@ std::string JsonString(const std::string& text);
 // A CSV field (RFC 4180) of the text made valid UTF-8: quoted where it holds a comma, a quote or
 // a line end.
 std::string CsvField(const std::string& text);
+// A number with three decimals and a point, never the locale's decimal comma (GTK sets the
+// user's locale): as JSON, CSV and Prometheus's text format read numbers.
+std::string ThreeDecimals(double value);
