@@ -21,15 +21,11 @@
 
 namespace {
 
-ReportTotals Closing(const std::string& text, int exitCode) {
+int Finish(Reporter* reporter, const std::string& text, int exitCode) {
     ReportTotals totals = {};
     totals.text = text;
     totals.exitCode = exitCode;
-    return totals;
-}
-
-int Finish(Reporter* reporter, const std::string& text, int exitCode) {
-    ReportSummary(reporter, Closing(text, exitCode));
+    ReportSummary(reporter, totals);
     ReportEnd(reporter);
     return exitCode;
 }
@@ -75,9 +71,12 @@ std::string HistoryPath(const CliOptions& options, bool demo) {
 std::string PeopleLine(const HistoryRecord& record) {
     char duration[32];
     std::snprintf(duration, sizeof duration, "%.1f s", record.duration);
-    std::string line = record.begun + "  " + record.station + "  " + record.box.model + " " + record.box.box;
-    if (!record.box.serial.empty()) line += " (" + record.box.serial + ")";
-    line += "  " + record.box.firmwareBefore + " -> " + record.box.image + "  " + record.end.outcome;
+    BoxView box;
+    box.model = record.box.model;
+    box.identity = record.box.box;
+    box.serial = record.box.serial;
+    std::string line = record.begun + "  " + record.station + "  " + BoxName(box) + "  " + record.box.firmwareBefore + " -> " +
+                       record.box.image + "  " + record.end.outcome;
     if (!record.ended.empty()) line += "  " + std::string(duration);
     return line + "\n";
 }
