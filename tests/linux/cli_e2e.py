@@ -21,7 +21,8 @@ import threading
 import time
 
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path[:0] = [os.path.join(TESTS, "emulated_box")]
+sys.path[:0] = [TESTS, os.path.join(TESTS, "emulated_box")]
+from default_stops import give_programs_default_stops  # noqa: E402
 from emulator_link import PRELOAD, Emulator  # noqa: E402
 
 ROOT = os.path.dirname(TESTS)
@@ -200,6 +201,7 @@ def stops(build, result):
 
 
 def main():
+    give_programs_default_stops()
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build/linux"))
     args = parser.parse_args()

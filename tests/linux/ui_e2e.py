@@ -34,6 +34,7 @@ import time
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path[:0] = [TESTS, os.path.join(TESTS, "emulated_box")]
 import xvfb  # noqa: E402
+from default_stops import give_programs_default_stops  # noqa: E402
 from emulator_link import PRELOAD, Emulator  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -735,6 +736,7 @@ class Suite:
 
 
 def main():
+    give_programs_default_stops()
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build/linux"))
     parser.add_argument("--scenario", action="append", help="run only these (repeatable)")
