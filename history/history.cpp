@@ -20,6 +20,7 @@ constexpr int SCHEMA_VERSION = 1;
 // A writer waits this long for another process or thread to finish its commit; each commit is
 // one row, so any wait near it means something is wrong with the file or the disk.
 constexpr int BUSY_TIMEOUT_MS = 10000;
+constexpr int WAL_RETRY_MS = 10;
 
 // UTC with milliseconds, from SQLite's clock, so that every writer of a file writes one format.
 constexpr const char* NOW = "strftime('%Y-%m-%dT%H:%M:%fZ','now')";
@@ -145,6 +146,28 @@ bool KindKept(sqlite3* db, const std::string& where, Kind* kind, std::string* er
     return true;
 }
 
+// The same, read from one state of the file: a deferred transaction keeps its first read's
+// snapshot (or, in a new file not yet in WAL, its shared lock) to its end, so that a program
+// creating the table meanwhile is not seen half-way (its tables without their version).
+bool KindKeptAtOnce(sqlite3* db, const std::string& where, Kind* kind, std::string* error) {
+    if (!Exec(db, "BEGIN", "could not read " + where, error)) return false;
+    const bool kept = KindKept(db, where, kind, error);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);  // it only read
+    return kept;
+}
+
+// The switch to WAL needs the file to itself. When two programs open a new file at once, each
+// may hold the read lock that the other's switch waits for; SQLite then fails one of them at
+// once instead of waiting, as waiting could deadlock. So a switch that found the file locked is
+// tried again within the busy timeout; once the other's is through, it finds the file in WAL.
+bool SwitchToWal(sqlite3* db, const std::string& where, std::string* mode, std::string* error) {
+    for (int waited = 0;; waited += WAL_RETRY_MS) {
+        if (PragmaText(db, "PRAGMA journal_mode = WAL", mode, "could not set up " + where, error)) return true;
+        if ((sqlite3_errcode(db) & 0xFF) != SQLITE_BUSY || waited >= BUSY_TIMEOUT_MS) return false;
+        sqlite3_sleep(WAL_RETRY_MS);
+    }
+}
+
 // Creates the table in a file that has none. user_version is read and written within one
 // IMMEDIATE transaction, so two programs that open a new file at once create it once.
 bool MakeSchema(History* history, std::string* error) {
@@ -255,10 +278,10 @@ History* OpenHistory(const std::string& path, std::string* error) {
         Kind kind;
         sqlite3_busy_timeout(history->db, BUSY_TIMEOUT_MS);
         ok = Exec(history->db, "PRAGMA synchronous = FULL", "could not set up " + where, error) &&
-             KindKept(history->db, where, &kind, error) &&
+             KindKeptAtOnce(history->db, where, &kind, error) &&
              PragmaText(history->db, "PRAGMA journal_mode", &mode, "could not read " + where, error);
         if (ok && mode != "wal") {
-            ok = PragmaText(history->db, "PRAGMA journal_mode = WAL", &mode, "could not set up " + where, error);
+            ok = SwitchToWal(history->db, where, &mode, error);
             if (ok && mode != "wal") {
                 ok = false;
                 if (error != nullptr) *error = "could not set up " + where + ": it cannot be kept in WAL mode (" + mode + ")";

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -112,7 +113,10 @@ TEST(History, WritersInSeveralProcessesAndThreadsLoseNothing) {
         if (read(gate[0], &byte, 1) != 0) _exit(3);  // both go when the parent closes the gate
         std::string error;
         History* history = OpenHistory(path, &error);
-        if (history == nullptr) _exit(1);
+        if (history == nullptr) {
+            std::fprintf(stderr, "a writer could not open the new record: %s\n", error.c_str());
+            _exit(1);
+        }
         bool ok[2] = {true, true};
         auto box = [&](int thread) {
             for (int i = 0; i < PER_THREAD && ok[thread]; ++i) {
